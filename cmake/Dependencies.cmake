@@ -1,0 +1,34 @@
+# System libraries, all from Debian packages (see scripts/install-deps).
+find_package(Threads REQUIRED)
+
+find_path(CUPS_INCLUDE_DIR cups/cups.h REQUIRED)
+find_library(CUPS_LIBRARY cups REQUIRED)
+find_library(CUPSIMAGE_LIBRARY cupsimage REQUIRED)
+
+add_library(qz_cups INTERFACE)
+target_include_directories(qz_cups SYSTEM INTERFACE ${CUPS_INCLUDE_DIR})
+target_link_libraries(qz_cups INTERFACE ${CUPSIMAGE_LIBRARY} ${CUPS_LIBRARY})
+
+# Where the spooler looks for filters; cups-config knows, /usr/lib/cups otherwise.
+execute_process(COMMAND cups-config --serverbin OUTPUT_VARIABLE _qz_serverbin
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT _qz_serverbin)
+  set(_qz_serverbin /usr/lib/cups)
+endif()
+set(QZ_CUPS_SERVERBIN ${_qz_serverbin} CACHE PATH "CUPS server binary folder")
+execute_process(COMMAND cups-config --datadir OUTPUT_VARIABLE _qz_datadir
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT _qz_datadir)
+  set(_qz_datadir /usr/share/cups)
+endif()
+set(QZ_CUPS_DATADIR ${_qz_datadir} CACHE PATH "CUPS data folder")
+
+# Tools and tests only.
+find_package(JPEG REQUIRED)
+find_package(PNG REQUIRED)
+if(QZ_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(QZ_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

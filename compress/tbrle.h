@@ -1,0 +1,2 @@
+// TBRLE run-length codec (placeholder until the compression modules land).
+#pragma once

@@ -1,0 +1,2 @@
+#include "filter/quenzel.h"
+int quenzelMain(int, char**) { return 0; }

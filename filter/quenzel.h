@@ -1,0 +1,2 @@
+#pragma once
+int quenzelMain(int argc, char** argv);

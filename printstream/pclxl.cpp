@@ -1,0 +1,1 @@
+#include "printstream/pclxl.h"

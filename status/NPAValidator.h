@@ -1,0 +1,2 @@
+// NPA packet framing and response validation (placeholder).
+#pragma once
