@@ -6,6 +6,7 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -13,6 +14,13 @@
 // The word a text field holds when neither the ticket nor the PPD offers its
 // option; the PJL header leaves the line of such a field out.
 inline constexpr const char* kInvalidOption = "INVALIDOPTION";
+
+// Built-in values of the setters.
+inline constexpr int32_t kDefaultThreshold = 128;     // threshold when no source has one
+inline constexpr uint32_t kFallbackResolution = 600;  // dpi standing in for a zero resolution
+inline constexpr int kDefaultMaxMediaWidth = 612;     // points (8.5 in), no MaxMediaWidth
+inline constexpr int kDefaultMaxMediaHeight = 1008;   // points (14 in), no MaxMediaHeight
+inline constexpr size_t kMaxMediaNameLength = 63;     // mediaSizeName, without its NUL
 
 // How the page size is announced to the printer (JobSetting::mediaSizeKind).
 enum MediaSizeKind : int32_t {
@@ -114,7 +122,13 @@ void setSharpen(JobSetting* record, const char* options);
 void setColorOutput(JobSetting* record, const char* options);
 void setFDateTime(JobSetting* record, const char* options);
 
-// Paper size helpers.
+// A cups_bool_t field of a raster header read as the 32-bit number the raster
+// stream carried.  The stream may hold any value (a Duplex of 2, say), and
+// loading such a value through the two-valued enum type is undefined.
+uint32_t headerFlag(const cups_bool_t& field);
+
+// Paper size helpers.  The two custom-size helpers take a zero resolution as
+// 600 dpi; the pixel width is never negative.
 void checkMediaSize(JobSetting* record, cups_page_header2_t* header, const char* name);
 float decideCustomPageWidth(uint32_t pixels, uint32_t marginPoints, uint32_t maximumPoints,
                             uint32_t resolution);

@@ -1,0 +1,82 @@
+#include "settings/ppd.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include "channel/messages.h"
+#include "settings/jobsettings.h"
+
+namespace {
+
+// The job's shared handle and whether opening it has been tried: a missing or
+// unreadable file is not retried by every lookup of the job.
+PpdFile gJobPpd;
+bool gJobPpdTried = false;
+
+}  // namespace
+
+void PpdCloser::operator()(ppd_file_t* ppd) const {
+    if (ppd != nullptr) ppdClose(ppd);
+}
+
+PpdFile openPpd(const char* path) {
+    if (path == nullptr || *path == '\0') return PpdFile();
+    return PpdFile(ppdOpenFile(path));
+}
+
+ppd_file_t* jobPpd() {
+    if (!gJobPpdTried) {
+        gJobPpdTried = true;
+        gJobPpd = openPpd(std::getenv("PPD"));
+    }
+    return gJobPpd.get();
+}
+
+void resetJobPpd() {
+    gJobPpd.reset();
+    gJobPpdTried = false;
+}
+
+bool ppdHasOption(ppd_file_t* ppd, const char* keyword) {
+    return ppd != nullptr && keyword != nullptr && ppdFindOption(ppd, keyword) != nullptr;
+}
+
+std::optional<std::string> ppdOptionDefault(ppd_file_t* ppd, const char* keyword) {
+    if (ppd == nullptr || keyword == nullptr) return std::nullopt;
+    const ppd_option_t* option = ppdFindOption(ppd, keyword);
+    if (option == nullptr) return std::nullopt;
+    // defchoice is a fixed char[41] that libcups always terminates.
+    return std::string(option->defchoice);
+}
+
+PpdAttribute ppdAttribute(ppd_file_t* ppd, const char* name) {
+    PpdAttribute result;
+    if (ppd == nullptr || name == nullptr) return result;
+    const ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr);
+    if (attr == nullptr) return result;
+    if (attr->value == nullptr || *attr->value == '\0') {
+        result.state = PpdAttribute::kNoValue;
+    } else {
+        result.state = PpdAttribute::kValue;
+        result.value = attr->value;
+    }
+    return result;
+}
+
+int getIntAttrFromPPD(ppd_file_t* ppd, const char* name, int defaultValue) {
+    const ppd_attr_t* attr =
+        (ppd != nullptr && name != nullptr) ? ppdFindAttr(ppd, name, nullptr) : nullptr;
+    // An attribute whose value is empty counts as one without a value.
+    if (attr != nullptr && attr->value != nullptr && *attr->value != '\0') {
+        // Leading decimal digits only ("612" is 612, "abc" is 0).  strtol
+        // saturates on overflow; the clamp keeps the result inside int.
+        long parsed = std::strtol(attr->value, nullptr, 10);
+        if (parsed > INT_MAX) parsed = INT_MAX;
+        if (parsed < INT_MIN) parsed = INT_MIN;
+        int value = static_cast<int>(parsed);
+        msgf("%s = %d\n", name, value);
+        return value;
+    }
+    msgf("Def %s = %d\n", name != nullptr ? name : "(null)", defaultValue);
+    return defaultValue;
+}
