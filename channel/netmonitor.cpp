@@ -1,5 +1,226 @@
-// Network status monitor (placeholder until the status subsystem lands).
-#include "channel/hdc.h"
+// Network status monitor.
+//
+// For a network printer the filter keeps its own UDP exchange with the printer's
+// status service on port 9300: it registers for status reports, asks for the
+// error-class extended alerts about every two seconds, reassembles and parses
+// the answer, reports error alerts as WARNING lines, and withdraws the
+// registration when the job ends.
+//
+// Every wait (for a reply, and the pauses between passes) is cut into short
+// slices that look at the run flag, so a stop takes well under the 2-second
+// receive time-out.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
-void StartNpaNetworkThread(const char* /*address*/) {}
-void StopNpaNetworkThread() {}
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "channel/hdc.h"
+#include "channel/messages.h"
+#include "channel/statuspause.h"
+#include "channel/statusthreads.h"
+#include "status/NPACommands.h"
+#include "status/NPATransport9300.h"
+#include "status/NPAValidator.h"
+#include "status/NpaParser.h"
+
+NpaNetworkThreadParams npaNetworkThreadParams;
+
+namespace {
+
+constexpr auto kRetryPause = std::chrono::milliseconds(1000);
+constexpr auto kPassPause = std::chrono::milliseconds(2000);
+constexpr int kWaitSliceMs = 100;
+// Each alert list is written this many times over.
+constexpr int kReportRepeats = 5;
+
+constexpr int kRegistrationSize = NPA_COMMAND_REGLANGID.size() + kNpaTransportHeaderSize;
+constexpr int kAlertRequestSize = NPA_DEVCOMMAND_EXT_ERRORS.size() + kNpaTransportHeaderSize;
+
+// Waits up to the receive time-out for a datagram (or a socket error, which the
+// read then returns).  False on time-out or when the run flag is cleared.
+bool waitForReply(int socketHandle) {
+    const int total = kNpaReceiveTimeoutSeconds * 1000;
+    for (int waited = 0; waited < total && npaNetworkThreadParams.running.load();
+         waited += kWaitSliceMs) {
+        pollfd p{socketHandle, POLLIN, 0};
+        int r = ::poll(&p, 1, kWaitSliceMs);
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return true;  // let recv report it
+    }
+    return false;
+}
+
+void reportAlerts(int assembledLength) {
+    std::vector<PSSDALERTINFO> alerts;
+    int count = 0;
+    if (GetExtAlertInformation(validBuffer.data(), assembledLength, &alerts, &count) != 0) return;
+    if (count <= 0 || alerts[0].alertClass != kAlertClassError) return;
+    std::vector<std::string> texts;
+    for (const PSSDALERTINFO& alert : alerts) {
+        // An alert without any text (no detail entry and no text of its own)
+        // gives no line.
+        std::string text = alertReportText(alert);
+        if (!text.empty()) texts.push_back(std::move(text));
+    }
+    for (int round = 0; round < kReportRepeats; ++round) {
+        for (const std::string& text : texts)
+            msgf("WARNING: %s\n", text.c_str());
+    }
+}
+
+}  // namespace
+
+int InitializeNpaNetworkConnection(const char* address, int* socketHandle) {
+    if (socketHandle == nullptr) return -1;
+    *socketHandle = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (*socketHandle < 0) {
+        *socketHandle = -1;
+        return -1;
+    }
+    // The host text may carry the port of the print service ("10.0.0.5:631");
+    // the status service is always on 9300.
+    in_addr_t peer = 0;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kNpaMonitorPort);
+    if (!npaHostAddress(address, &peer)) {
+        CloseNpaNetworkConnection(socketHandle);
+        return -1;
+    }
+    to.sin_addr.s_addr = peer;
+    if (::connect(*socketHandle, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        CloseNpaNetworkConnection(socketHandle);  // a failed socket is never left open
+        return -1;
+    }
+    timeval timeout{kNpaReceiveTimeoutSeconds, 0};
+    ::setsockopt(*socketHandle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return 0;
+}
+
+int SendNpaNetworkCommand(int socketHandle, const uint8_t* data, size_t length) {
+    if (length == 0 || data == nullptr) return -1;
+    return static_cast<int>(::send(socketHandle, data, length, 0));
+}
+
+int ReadNpaNetworkResponse(int socketHandle, uint8_t* buffer, size_t size) {
+    if (size < kNpaMinReceiveSize || buffer == nullptr) return -1;
+    std::memset(buffer, 0, size);
+    return static_cast<int>(::recv(socketHandle, buffer, size, 0));
+}
+
+void CloseNpaNetworkConnection(int* socketHandle) {
+    if (socketHandle == nullptr) return;
+    if (*socketHandle != -1) ::close(*socketHandle);
+    *socketHandle = -1;
+}
+
+void* npa_network_thread(const char* address) {
+    std::array<uint8_t, kRegistrationSize> registration{};
+    std::array<uint8_t, kRegistrationSize> unregistration{};
+    std::array<uint8_t, kAlertRequestSize> alertRequest{};
+    AssembleNPACommand(NPA_COMMAND_REGLANGID.data(), registration.data(),
+                       NPA_COMMAND_REGLANGID.size(), registration.size());
+    AssembleNPACommand(NPA_COMMAND_UNREGLANGID.data(), unregistration.data(),
+                       NPA_COMMAND_UNREGLANGID.size(), unregistration.size());
+    AssembleNPACommand(NPA_DEVCOMMAND_EXT_ERRORS.data(), alertRequest.data(),
+                       NPA_DEVCOMMAND_EXT_ERRORS.size(), alertRequest.size());
+    if (address == nullptr || npaHostPart(address).size() < kNpaMinAddressLength) return nullptr;
+
+    const std::atomic<bool>& running = npaNetworkThreadParams.running;
+    int socketHandle = -1;
+    int connection = -1;
+    std::array<uint8_t, kNpaReceiveBufferSize> receive{};
+
+    while (running.load()) {
+        if (connection == -1 || socketHandle == -1) {
+            CloseNpaNetworkConnection(&socketHandle);
+            connection = InitializeNpaNetworkConnection(address, &socketHandle);
+            if (connection != 0 || socketHandle == -1) {
+                connection = -1;
+                pauseWhileRunning(running, kRetryPause);
+                continue;
+            }
+            int status =
+                SendNpaNetworkCommand(socketHandle, registration.data(), registration.size());
+            msgf("Sent register command with return status %d", status);
+            if (status < kRegistrationSize) {
+                CloseNpaNetworkConnection(&socketHandle);
+                connection = -1;
+                // A send that keeps failing must not turn into a busy loop.
+                pauseWhileRunning(running, kRetryPause);
+                continue;
+            }
+        }
+
+        SendNpaNetworkCommand(socketHandle, alertRequest.data(), alertRequest.size());
+
+        // The first datagram only shows that the printer answers.
+        if (!waitForReply(socketHandle) ||
+            ReadNpaNetworkResponse(socketHandle, receive.data(), receive.size()) <= 0) {
+            pauseWhileRunning(running, kPassPause);
+            continue;
+        }
+
+        // A response never spans two requests: start its assembly afresh, so a
+        // datagram lost in an earlier pass cannot leave the validator half-way.
+        npaValidatorReset();
+        int done = 1;
+        int assembled = 0;
+        bool complete = false;
+        while (done == 1) {
+            int n = -1;
+            if (waitForReply(socketHandle)) {
+                n = ReadNpaNetworkResponse(socketHandle, receive.data(), receive.size());
+            }
+            if (n <= 0) {
+                done = -1;
+                break;
+            }
+            if (!isAckIDValid(receive.data(), static_cast<size_t>(n))) continue;
+            complete = ValidateReceivedResponse(
+                receive.data() + kNpaReplyHeaderSize, validBuffer.data(),
+                n - static_cast<int>(kNpaReplyHeaderSize), &assembled, &done);
+        }
+        if (!complete) {
+            pauseWhileRunning(running, kPassPause);
+            continue;
+        }
+        reportAlerts(assembled);
+        validBuffer.fill(0);
+        pauseWhileRunning(running, kPassPause);
+    }
+
+    if (connection == 0 && socketHandle != -1) {
+        int status =
+            SendNpaNetworkCommand(socketHandle, unregistration.data(), unregistration.size());
+        msgf("Sent unregister command with return status %d", status);
+        CloseNpaNetworkConnection(&socketHandle);
+    }
+    return nullptr;
+}
+
+void StartNpaNetworkThread(const char* address) {
+    if (npaNetworkThreadParams.thread.joinable()) StopNpaNetworkThread();
+    npaNetworkThreadParams.address = address != nullptr ? address : "";
+    const char* copy = address != nullptr ? npaNetworkThreadParams.address.c_str() : nullptr;
+    npaNetworkThreadParams.running.store(true);
+    try {
+        npaNetworkThreadParams.thread = std::thread(npa_network_thread, copy);
+    } catch (const std::system_error&) {
+        npaNetworkThreadParams.running.store(false);
+    }
+}
+
+void StopNpaNetworkThread() {
+    npaNetworkThreadParams.running.store(false);
+    if (npaNetworkThreadParams.thread.joinable()) npaNetworkThreadParams.thread.join();
+}

@@ -1,0 +1,3 @@
+#include "status/NPATransport.h"
+
+NPATransport::~NPATransport() = default;
