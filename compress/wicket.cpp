@@ -1,0 +1,719 @@
+#include "compress/wicket.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstddef>
+#include <new>
+#include <utility>
+
+#include "compress/downsample.h"
+#include "compress/fdct.h"
+#include "compress/huffmanbits.h"
+#include "compress/quantize.h"
+
+namespace {
+
+// T.81 zig-zag order (Figure A.6) as row-major indices within a block.
+constexpr int32_t s_aiZigZagSequence[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,   //
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,  //
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,  //
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+void applyDefaults(WicketSettings* s, HuffmanState* coder) {
+    s->flatQuant = kFlatQuantizer;
+    s->lumQFactor = kWicketDefaultQuality;
+    s->chromQFactor = kWicketDefaultQuality;
+    scaleQuantTable(S_aiLumStdQuantTable, s->lumQuant, kWicketDefaultQuality, kFlatQuantizer);
+    scaleQuantTable(S_aiChromStdQuantTable, s->chromQuant, kWicketDefaultQuality, kFlatQuantizer);
+    s->sampleType = SAMPLE_422;
+    if (s->initStatus == 0 && coder != nullptr) setByteStuffing(coder);
+    s->restartInterval = 0;
+    s->restartMcuCount = 0;
+    s->padQMarker = false;
+    s->useDeltaDC = true;
+}
+
+void clearPredictors(WicketSettings* s) {
+    s->prevDC[0] = s->prevDC[1] = s->prevDC[2] = 0;
+}
+
+// Grows the reusable working memory; false when it cannot be had.
+bool reserveWork(WicketSettings* s, size_t planeValues, size_t mapBytes) {
+    try {
+        if (s->workPlanes.size() < planeValues) s->workPlanes.resize(planeValues);
+        if (s->workMaps.size() < mapBytes) s->workMaps.resize(mapBytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Builds the two map copies: luminance (mapLength bytes) and chrominance.
+// For subsampled chroma each chroma block gets the OR of the luminance blocks
+// it covers (h x v of them), and those luminance blocks get it too, so that
+// all blocks of an MCU share one type.
+void buildMapCopies(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows, int32_t h,
+                    int32_t v, uint8_t* lumMap, uint8_t* chromMap) {
+    if (h == 1 && v == 1) {
+        const size_t n = static_cast<size_t>(blocksPerRow) * static_cast<size_t>(blockRows);
+        std::copy_n(map, n, lumMap);
+        std::copy_n(map, n, chromMap);
+        return;
+    }
+    const int32_t chromPerRow = blocksPerRow / h;
+    for (int32_t cy = 0; cy < blockRows / v; ++cy) {
+        for (int32_t cx = 0; cx < chromPerRow; ++cx) {
+            uint8_t t = 0;
+            for (int32_t dy = 0; dy < v; ++dy) {
+                for (int32_t dx = 0; dx < h; ++dx) {
+                    t |= map[(cy * v + dy) * blocksPerRow + cx * h + dx];
+                }
+            }
+            chromMap[cy * chromPerRow + cx] = t;
+            for (int32_t dy = 0; dy < v; ++dy) {
+                for (int32_t dx = 0; dx < h; ++dx) {
+                    lumMap[(cy * v + dy) * blocksPerRow + cx * h + dx] = t;
+                }
+            }
+        }
+    }
+}
+
+// Codes one block of quantised coefficients: DC (as a difference from the
+// component's previous DC when prediction is on), then the AC in zig-zag
+// order as run/size symbols, ZRL for each sixteen zeros before a non-zero
+// coefficient, EOB when the block ends in zeros.  A block whose last
+// coefficient is non-zero ends without EOB (T.81 F.1.2.2).
+// Returns the first failing write's result, or 0.  kStopOnError: return at
+// once on a failure (separated mode); otherwise every write is attempted, as
+// the coder refuses writes by itself once the buffer is full.
+template <bool kStopOnError>
+int32_t codeBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+    const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
+    const int32_t* zigzag = s->zigzagOffsets[component];
+    int32_t failure = 0;
+    auto note = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+        return kStopOnError && r != 0;
+    };
+
+    int32_t dc = block[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+        block[0] = dc;
+    }
+    if (note(huffDCSymbol(dc, codes, coder))) return failure;
+
+    int32_t run = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int32_t c = block[zigzag[k]];
+        if (c == 0) {
+            ++run;
+            continue;
+        }
+        while (run > 15) {
+            coder->coefPosition += 16;
+            const CodecEntry& zrl = codes.ac[kCodecZRLIndex];
+            if (note(huffPutBits(static_cast<uint32_t>(zrl.code), zrl.length, coder))) {
+                return failure;
+            }
+            run -= 16;
+        }
+        if (note(huffACSymbol(run, c, codes, coder))) return failure;
+        run = 0;
+    }
+    if (run > 0) {
+        const CodecEntry& eob = codes.ac[kCodecEOBIndex];
+        note(huffPutBits(static_cast<uint32_t>(eob.code), eob.length, coder));
+    }
+    return failure;
+}
+
+// The same block with the bits gathered in a local 64-bit accumulator and
+// written four bytes at a time, for when the destination has room for any
+// block (kBlockRoom): no write can then run out of room, and the bytes are
+// those of codeBlock().  Values the coder refuses (1314, 1539) are skipped the
+// same way; the first such result is returned.
+constexpr int32_t kBlockRoom = 512;  // > 2 x (7 + 22 + 63 x 26) / 8, stuffing included
+
+struct FastBits {
+    uint64_t acc;  // pending bits in the low `count` bits
+    int count;
+    uint8_t* out;
+    bool stuffing;
+
+    void byte(uint8_t b) {
+        *out++ = b;
+        if (b == 0xFF && stuffing) *out++ = 0x00;
+    }
+    // count + n <= 63 holds: at most 31 bits stay pending, n <= 26.
+    void put(uint32_t bits, int n) {
+        acc = (acc << n) | bits;
+        count += n;
+        if (count < 32) return;
+        count -= 32;
+        const auto word = static_cast<uint32_t>(acc >> count);
+        // A 0xFF byte in the word needs its stuffing zero: go byte by byte.
+        const uint32_t inverted = ~word;
+        if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
+            out[0] = static_cast<uint8_t>(word >> 24);
+            out[1] = static_cast<uint8_t>(word >> 16);
+            out[2] = static_cast<uint8_t>(word >> 8);
+            out[3] = static_cast<uint8_t>(word);
+            out += 4;
+        } else {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                byte(static_cast<uint8_t>(word >> shift));
+        }
+    }
+};
+
+template <bool kStopOnError>
+int32_t codeBlockFast(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+    const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
+    const int32_t* zigzag = s->zigzagOffsets[component];
+    const uint8_t* category = coder->categoryOf;
+    // The pending bits (at most 7, left-aligned in bitBuffer) move to the
+    // bottom of the local accumulator.
+    FastBits f{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
+               coder->bitCount, coder->out, coder->byteStuffing};
+    int32_t failure = 0;
+    int32_t position = coder->coefPosition;
+
+    auto finish = [&]() {
+        while (f.count >= 8) {
+            f.count -= 8;
+            f.byte(static_cast<uint8_t>(f.acc >> f.count));
+        }
+        coder->bitBuffer = f.count == 0 ? 0 : static_cast<uint32_t>(f.acc << (32 - f.count));
+        coder->bitCount = f.count;
+        const auto written = static_cast<int32_t>(f.out - coder->out);
+        coder->out = f.out;
+        coder->outCount += written;
+        coder->coefPosition = position;
+        return failure;
+    };
+    auto refuse = [&](int32_t r) {
+        if (failure == 0) failure = r;
+        return kStopOnError;
+    };
+    // Code and amplitude bits of a non-zero value of category `size`
+    // (negative values as value - 1, T.81 F.1.2.1).
+    auto codeAndAmplitude = [&](const CodecEntry& e, int32_t value, int32_t size) {
+        const uint32_t amplitude =
+            static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((uint32_t{1} << size) - 1);
+        f.put((static_cast<uint32_t>(e.code) << size) | amplitude, e.length + size);
+    };
+
+    int32_t dc = block[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+        block[0] = dc;
+    }
+    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
+        if (refuse(kHuffValueTooLarge)) return finish();
+    } else {
+        const int32_t size = category[dc < 0 ? -dc : dc];
+        position = 0;
+        codeAndAmplitude(codes.dc[size], dc, size);
+    }
+
+    // Non-zero AC coefficients as bits of a mask in zig-zag order, so that
+    // runs of zeros are counted with one instruction rather than a branch
+    // per coefficient.
+    uint64_t nonZero = 0;
+    for (int k = 1; k < 64; ++k)
+        nonZero |= uint64_t{block[zigzag[k]] != 0} << k;
+    int last = 0;  // zig-zag index of the last coded coefficient
+    while (nonZero != 0) {
+        const int k = std::countr_zero(nonZero);
+        nonZero &= nonZero - 1;
+        int32_t run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            position += 16;
+            const CodecEntry& zrl = codes.ac[kCodecZRLIndex];
+            f.put(static_cast<uint32_t>(zrl.code), zrl.length);
+            run -= 16;
+        }
+        position += run + 1;
+        const int32_t c = block[zigzag[k]];
+        // Magnitude and amplitude bits without a branch on the sign:
+        // sign = -1 for negative c, whose bits are c - 1 (T.81 F.1.2.1).
+        const int32_t sign = c >> 31;
+        const auto magnitude = static_cast<uint32_t>((c ^ sign) - sign);
+        if (magnitude > static_cast<uint32_t>(kHuffMaxMagnitude)) {
+            if (refuse(kHuffValueTooLarge)) return finish();
+            continue;
+        }
+        const int32_t size = category[magnitude];
+        if (size > 10) {
+            if (refuse(kCodecBadACSymbol)) return finish();
+            continue;
+        }
+        const CodecEntry& e = codes.ac[(size - 1) * 16 + run];
+        const uint32_t amplitude = static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1);
+        f.put((static_cast<uint32_t>(e.code) << size) | amplitude, e.length + size);
+    }
+    if (last < 63) {
+        const CodecEntry& eob = codes.ac[kCodecEOBIndex];
+        f.put(static_cast<uint32_t>(eob.code), eob.length);
+    }
+    return finish();
+}
+
+// Codes a block by the fast path when the destination has room for any block.
+template <bool kStopOnError>
+int32_t codeAnyBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+    if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
+        return codeBlockFast<kStopOnError>(block, component, s, coder);
+    }
+    return codeBlock<kStopOnError>(block, component, s, coder);
+}
+
+// Downsample, transform, quantise one plane and set its zig-zag offsets.
+int32_t preparePlane(int32_t component, const uint8_t* source, int32_t width, int32_t pixels,
+                     int32_t sampleType, int32_t* plane, int32_t planeWidth, int32_t planeLines,
+                     const uint8_t* map, bool chroma, WicketSettings* s) {
+    const int64_t capacity = int64_t{planeWidth} * planeLines * 4;
+    int32_t r = downSampleInt(width, pixels, source, sampleType,
+                              static_cast<int32_t>(std::min<int64_t>(capacity, INT32_MAX)), plane);
+    if (r != 0) return r;
+    r = fDCTransform(plane, planeWidth, planeLines, map, 0, nullptr);
+    if (r != 0) return r;
+    r = quantizePlane(planeWidth, planeLines, plane, chroma ? 1 : 0, map, s->flatQuant,
+                      s->chromQuant, s->lumQuant);
+    if (r != 0) return r;
+    wicketSetPlanarZigZag(component, planeWidth, s);
+    return 0;
+}
+
+// The size rules shared by both modes; true when width, pixels and the map
+// fit the sampling factors h x v.
+bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32_t v) {
+    if (width <= 0 || pixels <= 0) return false;
+    if (width % (8 * h) != 0) return false;
+    const int64_t bandPixels = int64_t{8} * v * width;
+    if (pixels % bandPixels != 0) return false;
+    // Every block of the plane needs its map entry, and no more are read.
+    const int64_t blocks = int64_t{width / 8} * (pixels / width / 8);
+    return mapLength == blocks;
+}
+
+}  // namespace
+
+// --- Settings ---------------------------------------------------------------
+
+void setWicket(WicketSettings* s, HuffmanState* coder, const int32_t* initStatus) {
+    if (s == nullptr) return;
+    s->initStatus = initStatus != nullptr ? *initStatus : kWicketMissingArgument;
+    applyDefaults(s, coder);
+}
+
+void reinitialize(WicketSettings* s, HuffmanState* coder) {
+    if (s == nullptr) return;
+    if (s->initStatus != 0) {
+        s->initStatus = coder != nullptr ? initialize(coder) : kWicketMissingArgument;
+    }
+    applyDefaults(s, coder);
+}
+
+int32_t setQFactor2(int32_t lumQuality, int32_t chromQuality, WicketSettings* s) {
+    if (lumQuality < 1 || lumQuality > 100 || chromQuality < 1 || chromQuality > 100) {
+        return kWicketBadValue;
+    }
+    scaleTable(lumQuality, 0, s->chromQuant, S_aiChromStdQuantTable, s->lumQuant,
+               S_aiLumStdQuantTable, &s->flatQuant, &s->lumQFactor);
+    scaleTable(chromQuality, 1, s->chromQuant, S_aiChromStdQuantTable, s->lumQuant,
+               S_aiLumStdQuantTable, &s->flatQuant, &s->chromQFactor);
+    return 0;
+}
+
+int32_t setQFactor(int32_t quality, WicketSettings* s) {
+    return setQFactor2(quality, quality, s);
+}
+
+int32_t queryQFactor(const WicketSettings* s) {
+    if (s->lumQFactor == s->chromQFactor) return s->lumQFactor;
+    return s->lumQFactor * 256 + s->chromQFactor;
+}
+
+int32_t setSampleType(int32_t type, WicketSettings* s) {
+    if (type == SAMPLE_420 || type == SAMPLE_422 || type == SAMPLE_444) {
+        s->sampleType = type;
+        return 0;
+    }
+    s->sampleType = SAMPLE_444;
+    return kWicketBadValue;
+}
+
+int32_t querySampleType(const WicketSettings* s) {
+    return s->sampleType;
+}
+
+int32_t setRestartInterval(int32_t interval, WicketSettings* s) {
+    const int32_t previous = s->restartInterval;
+    s->restartInterval = interval;
+    return previous;
+}
+
+int32_t queryRestartInterval(const WicketSettings* s) {
+    return s->restartInterval;
+}
+
+void clearRestartMcuCount(WicketSettings* s) {
+    s->restartMcuCount = 0;
+}
+
+bool setPadQMarker(WicketSettings* s) {
+    return std::exchange(s->padQMarker, true);
+}
+bool clearPadQMarker(WicketSettings* s) {
+    return std::exchange(s->padQMarker, false);
+}
+bool queryPadQMarker(const WicketSettings* s) {
+    return s->padQMarker;
+}
+bool setUseDeltaDC(WicketSettings* s) {
+    return std::exchange(s->useDeltaDC, true);
+}
+bool clearUseDeltaDC(WicketSettings* s) {
+    return std::exchange(s->useDeltaDC, false);
+}
+bool queryUseDeltaDC(const WicketSettings* s) {
+    return s->useDeltaDC;
+}
+
+bool wicketSetByteStuffing(HuffmanState* coder) {
+    return setByteStuffing(coder);
+}
+bool wicketClearByteStuffing(HuffmanState* coder) {
+    return clearByteStuffing(coder);
+}
+bool wicketQueryByteStuffing(const HuffmanState* coder) {
+    return queryByteStuffing(coder);
+}
+
+void wicketSetPlanarZigZag(int32_t component, int32_t planeWidth, WicketSettings* s) {
+    if (component < 0 || component > 2) return;
+    if (s->zigzagWidth[component] == planeWidth && s->zigzagDivisor[component] == 1 &&
+        s->zigzagMode[component] == 1) {
+        return;
+    }
+    s->zigzagWidth[component] = planeWidth;
+    s->zigzagDivisor[component] = 1;
+    s->zigzagMode[component] = 1;
+    for (int k = 0; k < 64; ++k) {
+        const int32_t n = s_aiZigZagSequence[k];
+        s->zigzagOffsets[component][k] = (n / 8) * planeWidth + n % 8;
+    }
+}
+
+// --- Output size ------------------------------------------------------------
+//
+// Worst case of one band at the flat quantiser (all blocks type 3).
+//
+// What the coder can write at all.  It refuses a DC difference above 2047 and
+// an AC coefficient of size above 10, so per block at most: DC code and 11
+// amplitude bits, then 63 AC symbols of at most 16 + 10 bits.
+//
+// Energy.  The transform gives 8 x the orthonormal DCT and the flat quantiser
+// 8 divides that back out, so a quantised block q is the orthonormal DCT of
+// the level-shifted samples (each in -128..127) up to rounding.  Orthonormal
+// transforms keep the sum of squares (Parseval):
+//   sum of F[k]^2 = sum of samples^2 <= 64 x 128^2 = 1024^2.
+// The 13-bit constants, the rounding of pass 1, the truncation of pass 2 and
+// the quantiser's rounding move each q[k] by well under 1 from F[k] (at most
+// 0.72 over 300000 random and extreme blocks).  Allowing 2 per coefficient
+// adds at most sqrt(64) x 2 = 16 to the root of the sum:
+//   sum of q[k]^2 <= 1040^2 = 1081600.
+// A coefficient of size s has magnitude >= 2^(s-1), so it spends at least
+// 4^(s-1) of that energy; the largest AC magnitude, from the +-128 patterns
+// of the basis functions, is 1020 (a test pins it), so AC size 10 is enough.
+//
+// Bits and stuffing.  The most a block can take is then a knapsack: choose
+// the DC category and amplitude bits freely, then a sequence of AC symbols
+// (run, size, amplitude bits), ZRLs and a final EOB covering the 63 AC
+// positions, each amplitude spending its magnitude squared of the energy.
+// Stuffing depends on the bits themselves: a data byte 0xFF costs a second
+// byte.  A dynamic program over (AC position, energy spent, bit position in
+// the byte, whether the byte so far is all 1s), starting from any bit
+// position, gives per block (a stuffed zero counted as 8 bits):
+//   luminance   (T.81 K.3 / K.5)  1713 bits   (1161 without stuffing)
+//   chrominance (T.81 K.4 / K.6)  1579 bits   (1095 without stuffing)
+// (energy counted in units of 4096, rounded down, which only helps the
+// adversary; finer units give the same numbers).  The test "WorstCase"
+// runs the same program.  Without the energy argument the coder's own limits
+// alone allow 2561 and 2184 bits.
+//
+// Per restart interval (one block row): the 1-bit padding of the last byte,
+// possibly stuffed (2 bytes), and RSTn (2).  Once per band: the quantiser
+// marker 0xFF 0x2B, with twenty fill bytes if padQMarker is set (22).
+//
+// So per band of W x 8 pixels:
+//   colour 4:2:2 (W/8 Y blocks, W/16 Cb and W/16 Cr blocks):
+//     ceil(W/8 x (1713 + 1579) / 8) + 26 = about 6.43 bytes per pixel;
+//   gray (W/8 blocks): ceil(W/8 x 1713 / 8) + 26 = about 3.35 bytes per pixel.
+// Four bytes per pixel therefore suffice for gray bands but not for colour
+// ones: a 16 x 8 colour band found by a random search codes to 527 bytes
+// (4.12 per pixel; see the tests), a 32 x 8 one to 1027, and plain random
+// 0/255 colour noise already reaches 3.6 bytes per pixel.
+int64_t wicketWorstCaseBytes(int32_t width, int32_t lines, bool color) {
+    if (width <= 0 || lines <= 0 || width % (color ? 16 : 8) != 0 || lines % 8 != 0) return 0;
+    const int64_t blockRows = lines / 8;
+    const int64_t lumBlocks = int64_t{width / 8} * blockRows;
+    const int64_t chromBlocks = color ? lumBlocks : 0;  // two 4:2:2 planes of half width
+    const int64_t bits =
+        lumBlocks * kWicketWorstLumBlockBits + chromBlocks * kWicketWorstChromBlockBits;
+    return (bits + 7) / 8 + blockRows * kWicketWorstIntervalBytes + kWicketWorstBandBytes;
+}
+
+// --- Compression ------------------------------------------------------------
+
+int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32_t width,
+                             int32_t pixels, const uint8_t* yPlane, const uint8_t* cbPlane,
+                             const uint8_t* crPlane, int32_t capacity, uint8_t* output,
+                             int32_t* outLength, WicketSettings* s, HuffmanState* coder) {
+    if (outLength == nullptr) return kWicketMissingArgument;
+    *outLength = 0;
+    if (s == nullptr || coder == nullptr) return kWicketMissingArgument;
+    if (s->initStatus != 0) return s->initStatus;
+    if (yPlane == nullptr || blockTypes == nullptr || crPlane == nullptr || cbPlane == nullptr ||
+        output == nullptr) {
+        return kWicketMissingArgument;
+    }
+    if (int64_t{capacity} < int64_t{3} * pixels) return kWicketSizeError;
+
+    int32_t h = 1;
+    if (s->sampleType == SAMPLE_420) return kWicketBadValue;
+    if (s->sampleType == SAMPLE_422) {
+        // An MCU is two luminance blocks; a restart between them is not possible.
+        if (s->restartInterval % 2 != 0) return kWicketBadRestart;
+        h = 2;
+    }
+    if (!sizesFit(mapLength, width, pixels, h, 1)) return kWicketSizeError;
+
+    const size_t n = static_cast<size_t>(pixels);
+    const size_t m = static_cast<size_t>(mapLength);
+    if (!reserveWork(s, 3 * n, 2 * m)) return kWicketMissingArgument;
+    int32_t* planes[3] = {s->workPlanes.data(), s->workPlanes.data() + n,
+                          s->workPlanes.data() + 2 * n};
+    uint8_t* lumMap = s->workMaps.data();
+    uint8_t* chromMap = lumMap + m;
+    const int32_t blocksPerRow = width / 8;
+    const int32_t blockRows = mapLength / blocksPerRow;
+    const int32_t lines = pixels / width;
+    buildMapCopies(blockTypes, blocksPerRow, blockRows, h, 1, lumMap, chromMap);
+
+    const int32_t chromaWidth = width / h;
+    const uint8_t* sources[3] = {yPlane, cbPlane, crPlane};
+    for (int32_t c = 0; c < 3; ++c) {
+        const bool sub = c > 0 && h == 2;
+        const int32_t r = preparePlane(
+            c, sources[c], width, pixels, c == 0 ? SAMPLE_444 : s->sampleType, planes[c],
+            sub ? chromaWidth : width, lines, sub ? chromMap : lumMap, c > 0, s);
+        if (r != 0) return r;
+    }
+
+    outputBuffer(output, capacity, coder);
+    int32_t failure = 0;
+    auto note = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+    };
+    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
+    const ptrdiff_t lumRow = static_cast<ptrdiff_t>(width) * 8;
+    const ptrdiff_t chromRow = static_cast<ptrdiff_t>(chromaWidth) * 8;
+    for (int32_t by = 0; by < blockRows; ++by) {
+        for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
+            if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                note(restartMarker(coder));
+                s->restartMcuCount = 0;
+                clearPredictors(s);
+            }
+            s->restartMcuCount++;
+            const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
+            if (bit != prevBit) {
+                if (s->emitQMarkers) {
+                    note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                       : quantizationTableMarker(bit, coder));
+                }
+                clearPredictors(s);
+                prevBit = bit;
+            }
+            note(codeAnyBlock<false>(planes[0] + by * lumRow + 8 * bx, 0, s, coder));
+            if (h == 2) {
+                if ((bx & 1) != 0) {
+                    const ptrdiff_t at = by * chromRow + 8 * ((bx - 1) / 2);
+                    note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
+                    note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
+                }
+            } else {
+                const ptrdiff_t at = by * lumRow + 8 * bx;
+                note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
+                note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
+            }
+        }
+    }
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        note(restartMarker(coder));
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    note(finishEncoding(outLength, coder));
+    // A refused write (full buffer, or a coefficient the baseline code cannot
+    // carry) leaves a stream the printer cannot read; say so.  The bytes that
+    // fitted stay in *outLength.
+    return failure == 0 ? 0 : kWicketSizeError;
+}
+
+int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTypes, int32_t width,
+                                      int32_t pixels, const uint8_t* yPlane, const uint8_t* cbPlane,
+                                      const uint8_t* crPlane, int32_t capacity, uint8_t* yOutput,
+                                      uint8_t* cbOutput, uint8_t* crOutput, int32_t* yLength,
+                                      int32_t* cbLength, int32_t* crLength, WicketSettings* s,
+                                      HuffmanState* coder) {
+    int32_t* lengths[3] = {yLength, cbLength, crLength};
+    for (int32_t* l : lengths) {
+        if (l != nullptr) *l = 0;
+    }
+    if (s == nullptr || coder == nullptr) return kWicketMissingArgument;
+    if (s->initStatus != 0) return s->initStatus;
+    if (yPlane == nullptr || blockTypes == nullptr || yLength == nullptr || yOutput == nullptr) {
+        return kWicketMissingArgument;
+    }
+    const int present = (cbPlane != nullptr) + (crPlane != nullptr) + (cbOutput != nullptr) +
+                        (crOutput != nullptr) + (cbLength != nullptr) + (crLength != nullptr);
+    if (present != 0 && present != 6) return kWicketMissingArgument;
+    const int32_t planeCount = present == 6 ? 3 : 1;
+    if (capacity < pixels) return kWicketSizeError;
+
+    int32_t h = 1;
+    int32_t v = 1;
+    if (planeCount == 3 && s->sampleType == SAMPLE_420) {
+        h = 2;
+        v = 2;
+    } else if (planeCount == 3 && s->sampleType == SAMPLE_422) {
+        h = 2;
+    }
+    if (!sizesFit(mapLength, width, pixels, h, v)) return kWicketSizeError;
+
+    const size_t n = static_cast<size_t>(pixels);
+    const size_t m = static_cast<size_t>(mapLength);
+    if (!reserveWork(s, n, 2 * m)) return kWicketAllocationFailed;
+    int32_t* plane = s->workPlanes.data();
+    uint8_t* lumMap = s->workMaps.data();
+    uint8_t* chromMap = lumMap + m;
+    const int32_t blocksPerRow = width / 8;
+    const int32_t blockRows = mapLength / blocksPerRow;
+    const int32_t lines = pixels / width;
+    buildMapCopies(blockTypes, blocksPerRow, blockRows, h, v, lumMap, chromMap);
+
+    const uint8_t* sources[3] = {yPlane, cbPlane, crPlane};
+    uint8_t* outputs[3] = {yOutput, cbOutput, crOutput};
+    int32_t result = 0;
+    for (int32_t i = 0; i < planeCount; ++i) {
+        const bool sub = i > 0 && h == 2;
+        const int32_t planeWidth = sub ? width / h : width;
+        const int32_t planeLines = sub ? lines / v : lines;
+        const uint8_t* map = sub ? chromMap : lumMap;
+        *lengths[i] = 0;
+        const int32_t r =
+            preparePlane(i, sources[i], width, pixels, i == 0 ? SAMPLE_444 : s->sampleType, plane,
+                         planeWidth, planeLines, map, i > 0, s);
+        if (r != 0) {
+            result += r << (8 * i);
+            continue;
+        }
+
+        outputBuffer(outputs[i], capacity, coder);
+        const int32_t planeBlocksPerRow = planeWidth / 8;
+        const int32_t planeBlockRows = planeLines / 8;
+        bool prevBit = (map[0] & 2) == 0;
+        for (int32_t by = 0; by < planeBlockRows; ++by) {
+            for (int32_t bx = 0; bx < planeBlocksPerRow; ++bx) {
+                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    if (restartMarker(coder) != 0) return kWicketSizeError;
+                    s->restartMcuCount = 0;
+                    s->prevDC[i] = 0;
+                }
+                s->restartMcuCount++;
+                const bool bit = (map[by * planeBlocksPerRow + bx] & 2) != 0;
+                if (bit != prevBit) {
+                    if (s->emitQMarkers) {
+                        const int32_t r2 = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                                         : quantizationTableMarker(bit, coder);
+                        if (r2 != 0) return kWicketSizeError;
+                    }
+                    s->prevDC[i] = 0;
+                    prevBit = bit;
+                }
+                int32_t* block = plane + static_cast<ptrdiff_t>(by) * 8 * planeWidth + 8 * bx;
+                if (codeAnyBlock<true>(block, i, s, coder) != 0) return kWicketSizeError;
+            }
+        }
+        if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+            if (restartMarker(coder) != 0) return kWicketSizeError;
+            s->restartMcuCount = 0;
+            clearPredictors(s);
+        }
+        int32_t length = 0;
+        if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
+        *lengths[i] = length;
+    }
+    return result;
+}
+
+int32_t wicketCompressMonoPlane(int32_t mapLength, const uint8_t* blockTypes, int32_t width,
+                                int32_t pixels, const uint8_t* plane, int32_t capacity,
+                                uint8_t* output, int32_t* outLength, WicketSettings* s,
+                                HuffmanState* coder) {
+    return wicketCompressSeparatedPlanes(mapLength, blockTypes, width, pixels, plane, nullptr,
+                                         nullptr, capacity, output, nullptr, nullptr, outLength,
+                                         nullptr, nullptr, s, coder);
+}
+
+// --- Decoding side ----------------------------------------------------------
+
+void setSegmentInput(const uint8_t* input, int32_t length, WicketSettings* s) {
+    s->segmentInput = input;
+    s->segmentRemaining = input == nullptr ? 0 : std::max(length, 0);
+    s->segmentCount = 0;
+}
+
+int32_t getSegment(int32_t remaining, int32_t* segmentBlocks, WicketSettings* s,
+                   HuffmanState* coder) {
+    if (segmentBlocks == nullptr || s == nullptr || coder == nullptr ||
+        s->segmentInput == nullptr) {
+        return kWicketMissingArgument;
+    }
+    const int32_t interval = s->restartInterval;
+    if (interval <= 0 && s->segmentCount != 0) return kWicketNoRestartInterval;
+    if (interval <= 0 || interval >= remaining) {
+        // The last (or only) segment: everything that is left.
+        *segmentBlocks = remaining;
+        decodeData(s->segmentInput, s->segmentRemaining, coder);
+        s->segmentInput += s->segmentRemaining;
+        s->segmentRemaining = 0;
+        s->segmentCount++;
+        return 0;
+    }
+    const uint8_t* in = s->segmentInput;
+    const int32_t n = s->segmentRemaining;
+    for (int32_t i = 0; i + 1 < n; ++i) {
+        if (in[i] != 0xFF || in[i + 1] < 0xD0 || in[i + 1] > 0xD7) continue;
+        if (in[i + 1] != 0xD0 + (s->segmentCount & 7)) return kWicketBadRestart;
+        *segmentBlocks = interval;
+        decodeData(in, i, coder);
+        s->segmentInput = in + i + 2;
+        s->segmentRemaining = n - i - 2;
+        s->segmentCount++;
+        return 0;
+    }
+    return kWicketNoRestartMarker;
+}
