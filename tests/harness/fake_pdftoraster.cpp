@@ -1,0 +1,132 @@
+// qz-fake-pdftoraster: stands in for the spooler's pdftoraster in tests.
+//
+// The tests link it into a temporary server folder as <dir>/filter/pdftoraster
+// and point CUPS_SERVERBIN there.  Controlled by the environment:
+//
+//   QZ_FAKE_ARGS        append this run's argument list to the named file:
+//                       one argument per line (newline and backslash escaped
+//                       as \n and \\), then a line "--end--"
+//   QZ_FAKE_INPUT_COPY  copy the input file (the last argument) to this path
+//   QZ_FAKE_RASTER      copy this file to standard output (nothing when unset)
+//   QZ_FAKE_DELAY_MS    sleep this long before each chunk of output ...
+//   QZ_FAKE_CHUNK       ... of this many bytes (default 65536)
+//   QZ_FAKE_SIGNAL      after writing, kill ourselves with this signal
+//   QZ_FAKE_EXIT        after writing, exit with this status (default 0)
+//
+// Exits 1 with a message on standard error when a named file cannot be used.
+// A closed standard output ends the copy as it would end the real filter:
+// SIGPIPE keeps its default action.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+long envNumber(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return fallback;
+    return std::strtol(text, nullptr, 10);
+}
+
+bool writeAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string escape(const char* arg) {
+    std::string out;
+    for (const char* p = arg; *p; ++p) {
+        if (*p == '\\') {
+            out += "\\\\";
+        } else if (*p == '\n') {
+            out += "\\n";
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+bool recordArgs(const char* path, int argc, char** argv) {
+    std::string record;
+    for (int i = 0; i < argc; ++i)
+        record += escape(argv[i]) + "\n";
+    record += "--end--\n";
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool ok = writeAll(fd, record.data(), record.size());
+    return (::close(fd) == 0) && ok;
+}
+
+// Copies `from` to the file descriptor `to`; with a delay, sleeps before each chunk.
+bool copyFile(const char* from, int to, long chunk, long delayMs) {
+    const int fd = ::open(from, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::vector<char> buffer(static_cast<size_t>(chunk));
+    bool ok = true;
+    for (;;) {
+        if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        if (!writeAll(to, buffer.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+void fail(const char* what, const char* path) {
+    std::fprintf(stderr, "ERROR: qz-fake-pdftoraster: %s %s: %s\n", what, path,
+                 std::strerror(errno));
+    std::exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (const char* path = std::getenv("QZ_FAKE_ARGS"); path && *path) {
+        if (!recordArgs(path, argc, argv)) fail("cannot record arguments in", path);
+    }
+    if (const char* copy = std::getenv("QZ_FAKE_INPUT_COPY"); copy && *copy && argc > 1) {
+        const int fd = ::open(copy, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) fail("cannot create", copy);
+        if (!copyFile(argv[argc - 1], fd, 65536, 0)) fail("cannot copy the input", argv[argc - 1]);
+        ::close(fd);
+    }
+    if (const char* raster = std::getenv("QZ_FAKE_RASTER"); raster && *raster) {
+        const long chunk = envNumber("QZ_FAKE_CHUNK", 65536);
+        const long delay = envNumber("QZ_FAKE_DELAY_MS", 0);
+        if (!copyFile(raster, STDOUT_FILENO, chunk > 0 ? chunk : 65536, delay)) {
+            // A reader that went away is not our fault; a missing file is.
+            if (errno != EPIPE) fail("cannot serve the raster", raster);
+        }
+    }
+    if (const long sig = envNumber("QZ_FAKE_SIGNAL", 0); sig > 0) {
+        ::signal(static_cast<int>(sig), SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, static_cast<int>(sig));
+        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        ::kill(::getpid(), static_cast<int>(sig));
+    }
+    return static_cast<int>(envNumber("QZ_FAKE_EXIT", 0));
+}
