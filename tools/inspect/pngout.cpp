@@ -1,0 +1,56 @@
+#include "tools/inspect/pngout.h"
+
+#include <png.h>
+
+#include <cstring>
+
+namespace inspect {
+
+// libpng's simplified API keeps its error handling (setjmp/longjmp) inside
+// the library, so no jump crosses our C++ frames.
+bool writePng(const std::string& path, const PageImage& image, std::string& message) {
+    if (image.width == 0 || image.height == 0 || (image.channels != 1 && image.channels != 3) ||
+        image.pixels.size() != size_t{image.width} * image.height * image.channels) {
+        message = "no page image to write";
+        return false;
+    }
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = image.width;
+    png.height = image.height;
+    png.format = image.channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    const auto stride =
+        static_cast<png_int_32>(image.width * static_cast<uint32_t>(image.channels));
+    if (!png_image_write_to_file(&png, path.c_str(), 0, image.pixels.data(), stride, nullptr)) {
+        message = path + ": " + png.message;
+        return false;
+    }
+    return true;
+}
+
+bool readPng(const std::string& path, PageImage& image, std::string& message) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) {
+        message = path + ": " + png.message;
+        return false;
+    }
+    const bool color = (png.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    png.format = color ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    image = PageImage{};
+    image.width = png.width;
+    image.height = png.height;
+    image.channels = color ? 3 : 1;
+    image.pixels.resize(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, image.pixels.data(), 0, nullptr)) {
+        message = path + ": " + png.message;
+        png_image_free(&png);
+        image = PageImage{};
+        return false;
+    }
+    return true;
+}
+
+}  // namespace inspect
