@@ -21,7 +21,9 @@ constexpr auto kPollPause = std::chrono::microseconds(20000);
 // out through this fixed block, a piece at a time, so no byte is lost.
 std::array<uint8_t, 65536> gFallbackStage;
 
-void pause20ms() { std::this_thread::sleep_for(kPollPause); }
+void pause20ms() {
+    std::this_thread::sleep_for(kPollPause);
+}
 
 // Writes `length` bytes to the output, continuing after partial writes.
 // Interrupted and would-block writes are retried (the latter after waiting for
@@ -64,8 +66,8 @@ void sendBatch(uint32_t n) {
 void print_thread(const char* /*connectivity*/) {
     while (hdcContext.running.load()) {
         while (hdcContext.running.load() &&
-               (hdcContext.failed.load() || cbufferGetAvailableBytes(&hdcContext.ring) <=
-                                                hdcContext.flushThreshold.load())) {
+               (hdcContext.failed.load() ||
+                cbufferGetAvailableBytes(&hdcContext.ring) <= hdcContext.flushThreshold.load())) {
             pause20ms();
         }
         if (!hdcContext.running.load()) break;
@@ -122,8 +124,14 @@ void hdcStopPrintThread() {
     if (hdcContext.thread.joinable()) hdcContext.thread.join();
 }
 
-void hdcDestroy() { cbufferFree(&hdcContext.ring); }
+void hdcDestroy() {
+    cbufferFree(&hdcContext.ring);
+}
 
-bool hdcFailed() { return hdcContext.failed.load(); }
+bool hdcFailed() {
+    return hdcContext.failed.load();
+}
 
-void hdcSetOutputFd(int fd) { hdcContext.outputFd = fd; }
+void hdcSetOutputFd(int fd) {
+    hdcContext.outputFd = fd;
+}

@@ -15,7 +15,7 @@
 #include "channel/cbuffer.h"
 
 // Ring size and batching threshold of a job.
-inline constexpr uint32_t kHdcRingCapacity = 20971520;  // 20 MiB
+inline constexpr uint32_t kHdcRingCapacity = 20971520;   // 20 MiB
 inline constexpr uint32_t kHdcFlushThreshold = 5242880;  // 5 MiB
 
 struct HdcContext {

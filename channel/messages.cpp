@@ -13,7 +13,7 @@
 namespace {
 
 constexpr std::array<std::string_view, 13> kPrefixes = {
-    "ERROR: ", "WARNING: ", "PAGE: ", "DEBUG: ", "DEBUG2: ", "INFO: ",  "NOTICE: ",
+    "ERROR: ", "WARNING: ", "PAGE: ",  "DEBUG: ", "DEBUG2: ", "INFO: ", "NOTICE: ",
     "STATE: ", "ATTR: ",    "EMERG: ", "ALERT: ", "CRIT: ",   "PPD: ",
 };
 

@@ -4,13 +4,16 @@
 
 PdfPage* pages = nullptr;
 
-bool pdfGetPages(const char* /*path*/, PdfPage** /*list*/) { return true; }
+bool pdfGetPages(const char* /*path*/, PdfPage** /*list*/) {
+    return true;
+}
 
 void pdfDestroyPages(PdfPage** /*list*/) {}
 
 int getTotalPDFPages() {
     int count = 0;
-    for (const PdfPage* p = pages; p != nullptr; p = p->next) ++count;
+    for (const PdfPage* p = pages; p != nullptr; p = p->next)
+        ++count;
     return count;
 }
 

@@ -16,7 +16,7 @@ std::vector<uint8_t> sequence(size_t n, uint8_t first = 0) {
 }
 
 class CbufferTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(cbufferCreate(&ring, 10)); }
     void TearDown() override { cbufferFree(&ring); }
     cbuffer ring;
@@ -113,7 +113,8 @@ TEST(CbufferConcurrency, ProducerAndConsumerKeepTheByteOrder) {
         while (sent < kTotal) {
             size_t n = std::min<size_t>(1 + rng() % 700, kTotal - sent);
             chunk.resize(n);
-            for (size_t i = 0; i < n; ++i) chunk[i] = static_cast<uint8_t>((sent + i) * 7);
+            for (size_t i = 0; i < n; ++i)
+                chunk[i] = static_cast<uint8_t>((sent + i) * 7);
             while (!cbufferWriteBytes(&ring, chunk.data(), static_cast<uint32_t>(n))) {
                 std::this_thread::yield();
             }

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 // A print thread writing into a pipe the test reads from.
 class HdcTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::signal(SIGPIPE, SIG_IGN);
         ASSERT_EQ(::pipe(ends_), 0);
@@ -47,7 +47,8 @@ protected:
         std::vector<uint8_t> all;
         uint8_t buf[65536];
         ssize_t n;
-        while ((n = ::read(ends_[0], buf, sizeof buf)) > 0) all.insert(all.end(), buf, buf + n);
+        while ((n = ::read(ends_[0], buf, sizeof buf)) > 0)
+            all.insert(all.end(), buf, buf + n);
         ::fcntl(ends_[0], F_SETFL, flags);
         return all;
     }
@@ -58,7 +59,8 @@ protected:
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
     std::vector<uint8_t> v(n);
     std::mt19937 rng(seed);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    for (auto& b : v)
+        b = static_cast<uint8_t>(rng());
     return v;
 }
 
@@ -153,7 +155,8 @@ TEST_F(HdcTest, BrokenOutputIsReportedAndStopsTheChannel) {
     start(10000, 10);
     auto data = pattern(200, 7);
     ASSERT_EQ(hdcWrite(data.data(), 200), 200);
-    for (int i = 0; i < 200 && !hdcFailed(); ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 200 && !hdcFailed(); ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(hdcFailed());
     EXPECT_EQ(hdcWrite(data.data(), 10), -1);
     hdcWaitUntilEmpty();  // must not hang

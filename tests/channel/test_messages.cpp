@@ -60,7 +60,8 @@ TEST(Messages, ConcurrentWritersDoNotInterleave) {
     std::string out = capture([] {
         auto writer = [](char c) {
             std::string text(100, c);
-            for (int i = 0; i < 200; ++i) msgf("WARNING: %s\n", text.c_str());
+            for (int i = 0; i < 200; ++i)
+                msgf("WARNING: %s\n", text.c_str());
         };
         std::thread a(writer, 'a'), b(writer, 'b');
         a.join();

@@ -1,0 +1,40 @@
+// The job geometry: checks the raster the filter is handed and derives the
+// padded page size and buffer sizes used for the whole job from the first page.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstdint>
+#include <string>
+
+#include "settings/jobsettings.h"
+
+// Largest padded page the PCL XL image fields can place: widths are 16-bit
+// (SourceWidth, DestinationSize) and image rows start at a signed 16-bit y.
+inline constexpr uint32_t kMaxPixWid = 65520;
+inline constexpr uint32_t kMaxPixHt = 32760;
+// Largest raster line the filter reads (a later page may be wider than the first).
+inline constexpr uint32_t kMaxRasterLineBytes = 3 * 65535;
+
+struct JobGeometry {
+    uint32_t bytesPerPixel = 0;  // 3 colour, 1 gray
+    uint32_t pixWid = 0;         // padded line width in pixels
+    uint32_t pixHt = 0;          // padded page height in lines
+    uint32_t lineBytes = 0;      // pixWid * bytesPerPixel
+    uint32_t blockBytes = 0;     // one raster block: head, 8 lines, 8 tag lines
+};
+
+// Brings a page header into the forms the filter handles, or refuses it.
+// Bits per colour 0 means 8; bits per pixel 0 means 24 for colour and 8 for
+// gray.  Gray and sGray become plain gray (colour space 0); RGB, sRGB and
+// Adobe RGB become RGB (1).  Anything else (other colour spaces, bit depths,
+// planar data, empty or oversized pages, line lengths that don't match the
+// width) is refused: the function returns false and `why` says what is wrong.
+bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why);
+
+// Geometry of the job from its first (normalized) header and its settings:
+// the line width is the custom padded width for custom sizes, otherwise the
+// raster width rounded up to 16; the height is rounded up to 8.  Returns false
+// with `why` set when the result cannot be printed.
+bool computeJobGeometry(const cups_page_header2_t& header, const JobSetting& settings,
+                        JobGeometry* geometry, std::string* why);
