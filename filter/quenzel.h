@@ -1,2 +1,38 @@
+// The filter's job run: one print job from its arguments to its exit status.
 #pragma once
+
+#include <signal.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+
+#include "channel/cbuffer.h"
+
+// Connection class of the job's device URI ("USB", "NETWORK" or "BONJOUR").
+extern const char* connectivityType;
+// Set to 1 by the SIGTERM handler; the job then ends after the page in hand.
+extern volatile std::sig_atomic_t isTerminated;
+// The SIGTERM disposition in force before the filter installed its own.
+extern struct sigaction oldaction;
+// The job's option string (argument 5).
+extern const char* ticketArg;
+// The copies argument (argument 4), converted with atoi.
+extern int32_t uncollatedCopies_Prototype;
+// Run flag of the image thread: set by the thread when it starts, cleared by
+// the job run to make it end.
+extern std::atomic<uint8_t> imageProcessorContext;
+// Raster blocks on their way from the page loop to the image thread.
+extern cbuffer imageLineBlockBuffer;
+// Printer-status monitoring and the USB status prologue; always on.
+inline constexpr uint8_t implementShowErrorinPrinterProxy = 1;
+
+// SIGTERM handler: sets isTerminated, nothing else.
+void signalHandler(int signalNumber);
+
+// Exit statuses of the filter.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+
+// Runs one job; returns the process exit status.
 int quenzelMain(int argc, char** argv);

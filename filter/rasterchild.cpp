@@ -1,0 +1,142 @@
+#include "filter/rasterchild.h"
+
+#include <cups/cups.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "channel/messages.h"
+
+namespace {
+
+bool writeAll(int fd, const uint8_t* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes a fixed message and the error text with async-signal-safe calls only:
+// the forked child of a threaded process may not take locks.
+void childReport(const char* text, int code) {
+    // strerrordesc_np() returns a constant text without locale lookups.
+    const char* reason = strerrordesc_np(code);
+    if (reason == nullptr) reason = "unknown error";
+    ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+    ignored = ::write(STDERR_FILENO, ": ", 2);
+    ignored = ::write(STDERR_FILENO, reason, std::strlen(reason));
+    ignored = ::write(STDERR_FILENO, "\n", 1);
+    (void)ignored;
+}
+
+}  // namespace
+
+bool copyInputToTempFile(char* name, size_t size) {
+    int fd = cupsTempFd(name, static_cast<int>(size));
+    if (fd < 0) {
+        msgPerror("ERROR: Unable to copy PDF file!");
+        return false;
+    }
+    msgf("DEBUG: quenzel - copying to temp print file \"%s\"\n", name);
+    std::array<uint8_t, 8192> chunk;
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (!writeAll(fd, chunk.data(), static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok && ::fsync(fd) != 0 && errno != EINVAL) ok = false;
+    if (::close(fd) != 0) ok = false;
+    if (!ok) {
+        msgPerror("ERROR: Unable to copy PDF file!");
+        ::unlink(name);
+        return false;
+    }
+    return true;
+}
+
+pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath) {
+    int ends[2];
+    if (::pipe(ends) != 0) {
+        msgPerror("ERROR: Unable to create pipe!");
+        return -1;
+    }
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        msgPerror("ERROR: Unable to fork pdftoraster!");
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        // The child must not inherit our ignored SIGPIPE: it should die quietly
+        // when we stop reading.
+        ::signal(SIGPIPE, SIG_DFL);
+        ::dup2(ends[1], STDOUT_FILENO);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        ::execlp(childPath, argv[0], argv[1], argv[2], argv[3], argv[4], argv[5], inputPath,
+                 static_cast<char*>(nullptr));
+        childReport("ERROR: Unable to exec pdftoraster!", errno);
+        ::_exit(1);
+    }
+    ::dup2(ends[0], STDIN_FILENO);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    return pid;
+}
+
+ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly) {
+    using Clock = std::chrono::steady_clock;
+    // A child that has finished writing exits at once; one we stopped reading
+    // from dies on the broken pipe or on the spooler's SIGTERM.
+    auto deadline =
+        Clock::now() + (stoppedEarly ? std::chrono::seconds(2) : std::chrono::seconds(30));
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        if (stoppedEarly) return ChildEnd::kExpected;
+        msgf("ERROR: pdftoraster did not finish and was stopped\n");
+        return ChildEnd::kFailed;
+    }
+    if (done < 0) {
+        msgPerror("ERROR: Unable to collect pdftoraster");
+        return stoppedEarly ? ChildEnd::kExpected : ChildEnd::kFailed;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ChildEnd::kSucceeded;
+    if (stoppedEarly) return ChildEnd::kExpected;
+    if (WIFEXITED(status)) {
+        msgf("ERROR: pdftoraster failed with exit status %d\n", WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+        msgf("ERROR: pdftoraster was killed by signal %d\n", WTERMSIG(status));
+    } else {
+        msgf("ERROR: pdftoraster ended abnormally\n");
+    }
+    return ChildEnd::kFailed;
+}

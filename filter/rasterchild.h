@@ -1,0 +1,30 @@
+// The raster child: the spooler's pdftoraster, run with its output on a pipe
+// that becomes the filter's standard input.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+// Copies all of standard input into a new temporary file whose path is put in
+// `name` (`size` bytes).  Partial writes are continued; a read or write error
+// (a full disk, say) is reported, the file is removed and false returned.
+bool copyInputToTempFile(char* name, size_t size);
+
+// Forks and runs `childPath` with the argument list argv[0..5] followed by
+// `inputPath`, its standard output on a pipe whose read end replaces the
+// filter's standard input.  On failure reports it and returns -1.
+pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath);
+
+enum class ChildEnd {
+    kSucceeded,  // exited with status 0
+    kExpected,   // ended as it had to after we stopped reading (cancel, banner page)
+    kFailed,     // a non-zero exit, a signal, or no end at all
+};
+
+// Collects the child.  When the filter stopped reading early on purpose
+// (`stoppedEarly`), its end by a signal or an error is expected and the wait
+// is short; otherwise a failure is reported with an "ERROR: " line.  A child
+// that does not end in time is killed.  Standard input must already be closed,
+// so that a child still writing sees the pipe break.
+ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly);

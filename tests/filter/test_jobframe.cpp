@@ -1,0 +1,247 @@
+// The job run as the spooler sees it: arguments, the PDF copy, the raster
+// child, exit statuses, cancel, and a printer that goes away.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/harness/filter_run.h"
+
+namespace {
+
+using harness::FilterRun;
+using harness::FilterRunOptions;
+
+constexpr char kUel[] = "\x1b%-12345X";
+
+harness::PageSpec smallPage() {
+    harness::PageSpec page;
+    page.width = 400;
+    page.height = 300;
+    page.resX = page.resY = 600;
+    page.pattern = harness::Pattern::Text;
+    return page;
+}
+
+FilterRunOptions smallJob(int pages) {
+    FilterRunOptions o;
+    o.stdinBytes = {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'};
+    o.raster = harness::RasterSpec::uniform(smallPage(), pages);
+    o.timeout = std::chrono::seconds(60);
+    return o;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string outText(const FilterRun& r) {
+    return std::string(r.out.begin(), r.out.end());
+}
+
+// The job ends with EndSession and the PJL trailer.
+bool endsWithTrailer(const FilterRun& r) {
+    const std::string tail = std::string("\x49\x42") + kUel + "@PJL EOJ\n@PJL LPORTROTATE\n" + kUel;
+    std::string out = outText(r);
+    return out.size() >= tail.size() &&
+           out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(JobFrameArguments, WrongArgumentCountsAreUsageErrorsBeforeAnythingStarts) {
+    for (size_t count : {5u, 8u}) {
+        FilterRunOptions o = smallJob(1);
+        o.args = harness::filterArgs("1", "", std::string("/nonexistent.pdf"));
+        o.args.resize(count, "extra");
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+        EXPECT_TRUE(
+            contains(r.err, "Usage: quenzel-test job user title copies options [filename]\n"))
+            << r.err;
+        EXPECT_TRUE(r.fakeCalls.empty());
+        EXPECT_TRUE(r.tmpLeftovers.empty());
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(JobFrameInput, PdfOnStandardInputIsCopiedPassedLastAndRemoved) {
+    FilterRunOptions o = smallJob(2);
+    o.args = harness::filterArgs("1", "media=A4");
+    FilterRun r = harness::runFilter(o);
+    ASSERT_TRUE(r.exitedWith(0)) << r.describe();
+    ASSERT_EQ(r.fakeCalls.size(), 1u);
+    const auto& argv = r.fakeCalls[0];
+    ASSERT_EQ(argv.size(), 7u);
+    EXPECT_EQ(argv[0], "quenzel-test");
+    EXPECT_EQ(argv[1], "42");
+    EXPECT_EQ(argv[5], "media=A4");
+    EXPECT_EQ(argv[6], r.inputPath);
+    EXPECT_EQ(r.fakeInput, o.stdinBytes);
+    EXPECT_FALSE(r.inputExistsAfter);
+    EXPECT_TRUE(r.tmpLeftovers.empty());
+    EXPECT_TRUE(contains(r.err, "DEBUG: quenzel - copying to temp print file \""));
+    EXPECT_TRUE(contains(r.err, "END MAIN\n"));
+    EXPECT_TRUE(contains(r.err, "IS terminated 0\n"));
+}
+
+TEST(JobFrameInput, NamedPdfIsPassedAsIsAndKept) {
+    std::string pdf = (std::filesystem::temp_directory_path() / "quenzel-jobframe-in.pdf").string();
+    {
+        FILE* f = std::fopen(pdf.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("%PDF-1.4\n", f);
+        std::fclose(f);
+    }
+    FilterRunOptions o = smallJob(1);
+    o.args = harness::filterArgs("1", "", pdf);
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    ASSERT_EQ(r.fakeCalls.size(), 1u);
+    EXPECT_EQ(r.fakeCalls[0].back(), pdf);
+    EXPECT_TRUE(std::filesystem::exists(pdf));
+    EXPECT_FALSE(contains(r.err, "copying to temp print file"));
+    std::filesystem::remove(pdf);
+}
+
+TEST(JobFrameChild, MissingPdftorasterFailsTheJob) {
+    FilterRunOptions o = smallJob(1);
+    std::string empty =
+        (std::filesystem::temp_directory_path() / "quenzel-empty-serverbin").string();
+    std::filesystem::create_directories(empty);
+    o.serverBin = empty;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exited && r.exitCode != 0) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: Unable to exec pdftoraster!: No such file or directory"))
+        << r.err;
+    EXPECT_FALSE(r.inputExistsAfter);
+}
+
+TEST(JobFrameChild, FailingPdftorasterFailsTheJobEvenAfterPages) {
+    FilterRunOptions o = smallJob(2);
+    o.fakeExit = 3;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster failed with exit status 3\n")) << r.err;
+    // What was printed is still a complete job.
+    EXPECT_TRUE(endsWithTrailer(r));
+}
+
+TEST(JobFrameChild, PdftorasterKilledBySignalFailsTheJob) {
+    FilterRunOptions o = smallJob(1);
+    o.fakeSignal = SIGSEGV;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster was killed by signal 11\n")) << r.err;
+}
+
+TEST(JobFrameChild, NoPagesGivesAnEmptyButCompleteJob) {
+    FilterRunOptions o = smallJob(1);
+    o.raster.reset();  // the fake writes nothing and succeeds
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    std::string out = outText(r);
+    EXPECT_EQ(out.rfind(std::string(kUel) + "@PJL JOB\n", 0), 0u);
+    EXPECT_TRUE(endsWithTrailer(r));
+    EXPECT_FALSE(contains(r.err, "PAGE:"));
+
+    o.fakeExit = 1;  // a PDF pdftoraster could not read
+    r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+}
+
+TEST(JobFrameRaster, RasterTheFilterCannotCarryIsRefusedWithoutOutput) {
+    struct Case {
+        const char* what;
+        unsigned colorSpace, bitsPerColor, bitsPerPixel;
+    };
+    for (Case c :
+         {Case{"16 bits per colour", CUPS_CSPACE_RGB, 16, 48},
+          Case{"CMYK", CUPS_CSPACE_CMYK, 8, 32}, Case{"1-bit black", CUPS_CSPACE_K, 1, 1}}) {
+        FilterRunOptions o = smallJob(1);
+        o.raster->pages[0].colorSpace = c.colorSpace;
+        o.raster->pages[0].bitsPerColor = c.bitsPerColor;
+        o.raster->pages[0].bitsPerPixel = c.bitsPerPixel;
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(1)) << c.what << ": " << r.describe();
+        EXPECT_TRUE(contains(r.err, "ERROR: Unable to print this job: ")) << c.what << r.err;
+        EXPECT_TRUE(r.out.empty()) << c.what;
+        EXPECT_FALSE(r.groupOutlived) << c.what;
+    }
+}
+
+TEST(JobFrameEnvironment, NoDeviceUriAndNoFileTypeStillPrint) {
+    FilterRunOptions o = smallJob(1);
+    o.deviceUri.reset();
+    o.cupsFiletype.reset();
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_TRUE(endsWithTrailer(r));
+}
+
+TEST(JobFrameEnvironment, BannerPageJobPrintsOnePageWithoutBinding) {
+    FilterRunOptions o = smallJob(3);
+    o.cupsFiletype = "job-sheet";
+    for (auto& page : o.raster->pages)
+        page.duplex = true;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_EQ(countOf(r.err, "PAGE: "), 1) << r.err;
+    EXPECT_TRUE(contains(outText(r), "@PJL SET DUPLEX=ON\n"));
+    EXPECT_FALSE(contains(outText(r), "BINDING"));
+    EXPECT_TRUE(endsWithTrailer(r));
+}
+
+TEST(JobFrameEnvironment, UsbJobStartsWithTheStatusPrologue) {
+    FilterRunOptions o = smallJob(1);
+    o.deviceUri = "usb://Maker/Model?serial=1";
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    ASSERT_GT(r.out.size(), 72u);
+    EXPECT_EQ(r.out[0], 0xA5);
+    EXPECT_EQ(std::string(r.out.begin() + 72, r.out.begin() + 81), kUel);
+}
+
+// The spooler cancels with SIGTERM to the whole process group: the page in
+// hand is finished, the session is closed, and the job ends as a success.
+TEST(JobFrameCancel, SigtermMidJobFinishesThePageAndClosesTheSession) {
+    FilterRunOptions o = smallJob(10);
+    o.fakeDelayMs = 30;
+    o.fakeChunk = 100 * 1024;
+    o.sigtermWhenStderrContains = "PAGE: 3 ";
+    FilterRun r = harness::runFilter(o);
+    ASSERT_TRUE(r.sigtermSent) << r.describe();
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "IS terminated 1\n")) << r.err;
+    EXPECT_LT(countOf(r.err, "PAGE: "), 10);
+    EXPECT_TRUE(endsWithTrailer(r));
+    EXPECT_FALSE(r.groupOutlived);
+}
+
+TEST(JobFrameOutput, PrinterThatGoesAwayEndsTheJobWithAnError) {
+    FilterRunOptions o = smallJob(3);
+    o.raster->pages[0].width = 2000;
+    o.raster->pages[0].height = 3000;
+    o.raster->pages[0].pattern =
+        harness::Pattern::Noise;  // big enough to pass the batching threshold
+    o.closeStdoutAfter = 1000;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_FALSE(r.timedOut) << r.describe();
+    EXPECT_TRUE(r.exited && r.exitCode != 0) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: Unable to write print data: Broken pipe\n")) << r.err;
+}
+
+TEST(JobFrameMessages, SpoolerLinesStartOnTheirOwnLine) {
+    FilterRunOptions o = smallJob(2);
+    FilterRun r = harness::runFilter(o);
+    ASSERT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "\nPAGE: 1 1\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\nPAGE: 2 1\n")) << r.err;
+}
+
+}  // namespace
