@@ -63,7 +63,8 @@ constexpr PjlEntry kPjlHeader[] = {
     {"SET LCTPREFERENCE=", true, nullptr},
     {"SET LINKSET=", false, nullptr},
     {"SET LIMAGEBRIGHTNESS=", true, "@PJL SET LIMAGEBRIGHTNESS=0"},
-    {"SET PRINTQUALITY=", true, nullptr},
+    // Left out when the raster names no print quality (an empty OutputType).
+    {"SET PRINTQUALITY=", false, nullptr},
     {"SET DUPLEX=", true, nullptr},
     {"SET BINDING=", false, nullptr},
     {"SET LCOLLATION=", true, nullptr},
