@@ -24,9 +24,13 @@ std::atomic<uint8_t> gBlockProcessingCompleted{1};
 
 namespace {
 
-constexpr auto kPollPause = std::chrono::microseconds(20000);
+// The page loop and the image thread wait on each other by polling with a
+// fixed pause.  The ring holds only ten blocks, about five milliseconds of
+// compression, so the pause must be shorter than that or both threads end up
+// asleep at once: with 20 ms a letter page spent over a second just waiting.
+constexpr auto kPollPause = std::chrono::microseconds(1000);
 
-void pause20ms() {
+void pausePoll() {
     std::this_thread::sleep_for(kPollPause);
 }
 
@@ -34,7 +38,7 @@ void pause20ms() {
 bool waitForBytes(uint32_t bytes, const std::atomic<uint8_t>* runFlag) {
     while (cbufferGetAvailableBytes(&imageLineBlockBuffer) < bytes) {
         if (runFlag->load() == 0) return false;
-        pause20ms();
+        pausePoll();
     }
     return true;
 }
@@ -125,16 +129,16 @@ class PageLoop final : public PageOutput {
     }
     void sendBlock(const uint8_t* block, uint32_t size) override {
         while (cbufferGetAvailableSpace(&imageLineBlockBuffer) < size)
-            pause20ms();
+            pausePoll();
         cbufferWriteBytes(&imageLineBlockBuffer, block, size);
     }
     void waitRingEmpty() override {
         while (!cbufferIsEmpty(&imageLineBlockBuffer))
-            pause20ms();
+            pausePoll();
     }
     void waitBandsDone() override {
         while (gBlockProcessingCompleted.load() == 0)
-            pause20ms();
+            pausePoll();
     }
     void endPage() override { end_page(job_.sink); }
 
