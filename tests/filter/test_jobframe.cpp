@@ -109,6 +109,23 @@ TEST(JobFrameInput, NamedPdfIsPassedAsIsAndKept) {
     std::filesystem::remove(pdf);
 }
 
+// A full disk while the PDF is copied is an error, not a silently truncated
+// PDF: the file size limit makes the copy's write fail as a full disk would.
+TEST(JobFrameInput, FailedCopyOfThePdfIsReportedAndCleanedUp) {
+    FilterRunOptions o = smallJob(1);
+    o.stdinBytes.assign(64 * 1024, 'x');
+    std::vector<std::string> args = harness::filterArgs("1", "");
+    o.binary = "/bin/sh";
+    o.args = {"sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"", harness::quenzelPath()};
+    o.args.insert(o.args.end(), args.begin() + 1, args.end());
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: Unable to copy PDF file!: File too large\n")) << r.err;
+    EXPECT_TRUE(r.fakeCalls.empty());
+    EXPECT_TRUE(r.tmpLeftovers.empty());
+    EXPECT_TRUE(r.out.empty());
+}
+
 TEST(JobFrameChild, MissingPdftorasterFailsTheJob) {
     FilterRunOptions o = smallJob(1);
     std::string empty =
