@@ -20,13 +20,13 @@ bool cbufferCreate(cbuffer* buffer, uint32_t capacity) {
     buffer->readPos.store(0, std::memory_order_relaxed);
     buffer->storage.reset();
     // capacity + 1 slots must still be countable in 32 bits.
-    void* p = capacity < UINT32_MAX ? std::malloc(size_t{capacity} + 1) : nullptr;
-    if (p == nullptr) {
+    ByteBuffer p = capacity < UINT32_MAX ? tryAllocateBytes(size_t{capacity} + 1) : ByteBuffer();
+    if (!p) {
         if (capacity == UINT32_MAX) errno = ENOMEM;
         msgPerror("ERROR: Unable to allocate memory");
         return false;
     }
-    buffer->storage.reset(static_cast<uint8_t*>(p));
+    buffer->storage = std::move(p);
     return true;
 }
 

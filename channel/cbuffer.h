@@ -14,14 +14,25 @@
 #include <memory>
 
 struct FreeDeleter {
-    void operator()(void* p) const noexcept { std::free(p); }
+    void operator()(void* p) const noexcept {
+        std::free(p);
+    }  // NOLINT(cppcoreguidelines-no-malloc)
 };
+
+using ByteBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+// `size` bytes, or an empty pointer when memory runs out.  Large job buffers
+// are allocated this way so that a failure can be reported instead of thrown.
+inline ByteBuffer tryAllocateBytes(size_t size) {
+    return ByteBuffer(
+        static_cast<uint8_t*>(std::malloc(size)));  // NOLINT(cppcoreguidelines-no-malloc)
+}
 
 struct cbuffer {
     uint32_t capacity = 0;
     std::atomic<uint32_t> writePos{0};
     std::atomic<uint32_t> readPos{0};
-    std::unique_ptr<uint8_t[], FreeDeleter> storage;
+    ByteBuffer storage;
 };
 
 // Allocates capacity + 1 bytes.  On failure prints "ERROR: Unable to allocate

@@ -50,7 +50,7 @@ bool write_bytes(const uint8_t* data, size_t length) {
 
 // Takes `n` bytes out of the ring and writes them.
 void sendBatch(uint32_t n) {
-    std::unique_ptr<uint8_t[], FreeDeleter> stage(static_cast<uint8_t*>(std::malloc(n)));
+    ByteBuffer stage = tryAllocateBytes(n);
     if (stage && cbufferReadBytes(&hdcContext.ring, stage.get(), n)) {
         write_bytes(stage.get(), n);
         return;

@@ -26,7 +26,7 @@ bool UncollatedCopies::keepBlock(const uint8_t* block) {
     // The tag plane is constant, so a block is white when its pixels are.
     const bool white = isAllWhite(pixels, imageBytes);
     const uint32_t keep = white ? kBlockHeadBytes : blockBytes_;
-    std::unique_ptr<uint8_t[], FreeDeleter> copy(static_cast<uint8_t*>(std::malloc(keep)));
+    ByteBuffer copy = tryAllocateBytes(keep);
     if (!copy) {
         msgPerror("ERROR: Unable to allocate memory!");
         return false;

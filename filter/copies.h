@@ -74,7 +74,7 @@ class UncollatedCopies {
     // entirely white is kept as its 24-byte head only (size 24 in its
     // reference) and rebuilt white when it is sent again.
     std::unique_ptr<List> rasterLD_[2];
-    std::vector<std::unique_ptr<uint8_t[], FreeDeleter>> blocks_[2];
+    std::vector<ByteBuffer> blocks_[2];
     // Heads of the current page's blocks: the white back side is made from them.
     std::vector<uint8_t> blankHeads_;
     std::vector<uint8_t> scratch_;
