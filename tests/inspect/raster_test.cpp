@@ -195,3 +195,28 @@ TEST(InspectPng, PageSidesRoundTrip) {
 }
 
 }  // namespace
+
+// Previews are box averages: partial boxes at the edges average only what
+// they hold, and a factor of 1 changes nothing.
+TEST(InspectPng, DownscaleAveragesBoxesIncludingPartialEdges) {
+    inspect::PageImage gray;
+    gray.width = 5;
+    gray.height = 3;
+    gray.channels = 1;
+    gray.pixels = {0, 100, 200, 10, 20,  //
+                   0, 100, 200, 10, 20,  //
+                   50, 50, 50, 50, 50};
+    inspect::PageImage half = inspect::downscale(gray, 2);
+    ASSERT_EQ(half.width, 3u);
+    ASSERT_EQ(half.height, 2u);
+    EXPECT_EQ(half.pixels, (std::vector<uint8_t>{50, 105, 20, 50, 50, 50}));
+    EXPECT_EQ(inspect::downscale(gray, 1).pixels, gray.pixels);
+
+    inspect::PageImage rgb;
+    rgb.width = rgb.height = 2;
+    rgb.channels = 3;
+    rgb.pixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+    inspect::PageImage one = inspect::downscale(rgb, 4);
+    ASSERT_EQ(one.width, 1u);
+    EXPECT_EQ(one.pixels, (std::vector<uint8_t>{128, 128, 128}));
+}

@@ -31,7 +31,7 @@ constexpr int kExitMismatch = 3;
 
 constexpr const char* kUsage =
     "usage: quenzel-inspect JOB [--json] [--png DIR] [--raster RASTER] [--copies N] [--duplex]\n"
-    "                       [--min-psnr DB]\n"
+    "                       [--min-psnr DB] [--png-scale N]\n"
     "  JOB            printer job stream (file, or - for standard input)\n"
     "  --json         print the report as JSON\n"
     "  --png DIR      write each printed page side as DIR/page-001.png, ...\n"
@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "  --copies N     uncollated copies the job was printed with (default 1)\n"
     "  --duplex       the job was printed in duplex\n"
     "  --min-psnr DB  smallest PSNR that counts as a match (default 30)\n"
+    "  --png-scale N  write the PNGs N times smaller (1 to 16, default 1)\n"
     "exit status: 0 well-formed, 1 malformed, 2 usage or file error, 3 raster mismatch\n";
 
 struct Args {
@@ -49,6 +50,7 @@ struct Args {
     int copies = 1;
     bool duplex = false;
     double minPsnr = 30.0;
+    int pngScale = 1;
 };
 
 bool parseArgs(int argc, char** argv, Args& args) {
@@ -92,6 +94,16 @@ bool parseArgs(int argc, char** argv, Args& args) {
                 std::fprintf(stderr, "quenzel-inspect: --min-psnr needs a number\n");
                 return false;
             }
+        } else if (a == "--png-scale") {
+            const char* v = operand("a number");
+            if (!v) return false;
+            char* end = nullptr;
+            const long n = std::strtol(v, &end, 10);
+            if (*v == '\0' || *end != '\0' || n < 1 || n > 16) {
+                std::fprintf(stderr, "quenzel-inspect: --png-scale needs a number from 1 to 16\n");
+                return false;
+            }
+            args.pngScale = static_cast<int>(n);
         } else if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(kExitOk);
@@ -164,7 +176,12 @@ int main(int argc, char** argv) {
                 char name[32];
                 std::snprintf(name, sizeof name, "/page-%03zu.png", index + 1);
                 std::string message;
-                if (!inspect::writePng(args.pngDir + name, image, message)) {
+                const bool ok =
+                    args.pngScale > 1
+                        ? inspect::writePng(args.pngDir + name,
+                                            inspect::downscale(image, args.pngScale), message)
+                        : inspect::writePng(args.pngDir + name, image, message);
+                if (!ok) {
                     std::fprintf(stderr, "quenzel-inspect: %s\n", message.c_str());
                     fileError = true;
                 }

@@ -1,5 +1,8 @@
 #include "tools/inspect/pngout.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <png.h>
 
 #include <cstring>
@@ -51,6 +54,38 @@ bool readPng(const std::string& path, PageImage& image, std::string& message) {
         return false;
     }
     return true;
+}
+
+PageImage downscale(const PageImage& image, int factor) {
+    if (factor <= 1 || image.width == 0 || image.height == 0) return image;
+    const uint32_t f = static_cast<uint32_t>(factor);
+    PageImage out;
+    out.channels = image.channels;
+    out.width = (image.width + f - 1) / f;
+    out.height = (image.height + f - 1) / f;
+    const size_t channels = static_cast<size_t>(image.channels);
+    out.pixels.assign(size_t{out.width} * out.height * channels, 0);
+    std::vector<uint32_t> sums(size_t{out.width} * channels);
+    for (uint32_t oy = 0; oy < out.height; ++oy) {
+        std::fill(sums.begin(), sums.end(), 0);
+        const uint32_t y0 = oy * f, y1 = std::min(image.height, y0 + f);
+        for (uint32_t y = y0; y < y1; ++y) {
+            const uint8_t* row = image.pixels.data() + size_t{y} * image.width * channels;
+            for (uint32_t x = 0; x < image.width; ++x) {
+                for (size_t c = 0; c < channels; ++c)
+                    sums[(x / f) * channels + c] += row[x * channels + c];
+            }
+        }
+        for (uint32_t ox = 0; ox < out.width; ++ox) {
+            const uint32_t boxW = std::min(image.width, (ox + 1) * f) - ox * f;
+            const uint32_t count = boxW * (y1 - y0);
+            for (size_t c = 0; c < channels; ++c) {
+                out.pixels[(size_t{oy} * out.width + ox) * channels + c] =
+                    static_cast<uint8_t>((sums[ox * channels + c] + count / 2) / count);
+            }
+        }
+    }
+    return out;
 }
 
 }  // namespace inspect
