@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -155,12 +157,15 @@ std::vector<std::vector<std::string>> readFakeCalls(const std::string& path) {
 
 // In the child after fork(): only async-signal-safe calls.
 [[noreturn]] void execChild(const Fd& in, const Fd& out, const Fd& err, const Fd& devNull,
-                            const char* binary, char* const* argv, char* const* envp) {
+                            const Fd& backChannel, bool closeBackChannel, const char* binary,
+                            char* const* argv, char* const* envp) {
     ::setpgid(0, 0);
     if (::dup2(in.get(), 0) < 0 || ::dup2(out.get(), 1) < 0 || ::dup2(err.get(), 2) < 0 ||
-        ::dup2(devNull.get(), 3) < 0 || ::dup2(devNull.get(), 4) < 0) {
+        ::dup2(backChannel ? backChannel.get() : devNull.get(), 3) < 0 ||
+        ::dup2(devNull.get(), 4) < 0) {
         childFail("harness: dup2");
     }
+    if (closeBackChannel) ::close(3);
     // Nothing else of the test process leaks into the filter.
     ::close_range(5, ~0u, 0);
     struct sigaction dfl;
@@ -300,6 +305,18 @@ FilterRun runFilter(const FilterRunOptions& o) {
         if (!o.keepTempDir) fs::remove_all(r.tempDir, ec);
         return r;
     }
+    // The back channel: the filter reads backRead as descriptor 3, we write.
+    Fd backRead, backWrite;
+    const std::vector<std::vector<uint8_t>> noPieces;
+    const auto& backPieces = o.backChannelWrites ? *o.backChannelWrites : noPieces;
+    if (o.backChannelWrites && !o.closeBackChannel) {
+        if (!makePipe(backRead, backWrite)) {
+            r.err = std::string("harness: pipe: ") + std::strerror(errno);
+            if (!o.keepTempDir) fs::remove_all(r.tempDir, ec);
+            return r;
+        }
+        ::fcntl(backWrite.get(), F_SETFL, O_NONBLOCK);
+    }
 
     SigpipeBlock sigpipeBlock;
     // The time-out and the SIGTERM delay count from here, not from the setup.
@@ -311,12 +328,14 @@ FilterRun runFilter(const FilterRunOptions& o) {
         return r;
     }
     if (pid == 0)
-        execChild(inRead, outWrite, errWrite, devNull, o.binary.c_str(), argv.data(), envp.data());
+        execChild(inRead, outWrite, errWrite, devNull, backRead, o.closeBackChannel,
+                  o.binary.c_str(), argv.data(), envp.data());
     ::setpgid(pid, pid);  // also here, so the group exists before any kill()
     r.started = true;
     inRead.reset();
     outWrite.reset();
     errWrite.reset();
+    backRead.reset();
     ::fcntl(inWrite.get(), F_SETFL, O_NONBLOCK);
 
     size_t stdinPos = 0;
@@ -326,6 +345,12 @@ FilterRun runFilter(const FilterRunOptions& o) {
     bool reaped = false;
     Clock::time_point reapedAt;
     int status = 0;
+    struct rusage usage {};
+    // Back-channel writer: the piece in hand, how much of it is written, and
+    // when the next may go (after the pipe has been read empty, plus the pause).
+    size_t backPiece = 0, backOffset = 0;
+    bool backDraining = false;
+    Clock::time_point backNextAt = start;
     char buffer[65536];
 
     while (!reaped || outRead || errRead) {
@@ -341,13 +366,41 @@ FilterRun runFilter(const FilterRunOptions& o) {
             r.sigtermSent = true;
         }
         if (!reaped) {
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
+            if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
                 reaped = true;
                 reapedAt = now;
             }
         } else if (now - reapedAt > kOutliveGrace) {
             r.groupOutlived = true;
             break;
+        }
+
+        if (backWrite && backPiece < backPieces.size()) {
+            if (backDraining) {
+                int queued = 0;
+                if (::ioctl(backWrite.get(), FIONREAD, &queued) == 0 && queued == 0) {
+                    backDraining = false;
+                    backNextAt = now + o.backChannelPause;
+                }
+            }
+            if (!backDraining && now >= backNextAt) {
+                const std::vector<uint8_t>& piece = backPieces[backPiece];
+                const ssize_t n = piece.size() > backOffset
+                                      ? ::write(backWrite.get(), piece.data() + backOffset,
+                                                piece.size() - backOffset)
+                                      : 0;
+                if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                    backPiece = backPieces.size();  // the filter is gone: stop feeding
+                } else {
+                    backOffset += n > 0 ? static_cast<size_t>(n) : 0;
+                    if (backOffset >= piece.size()) {
+                        ++backPiece;
+                        ++r.backChannelPiecesWritten;
+                        backOffset = 0;
+                        backDraining = true;
+                    }
+                }
+            }
         }
 
         pollfd fds[3];
@@ -411,12 +464,16 @@ FilterRun runFilter(const FilterRunOptions& o) {
     if (!reaped) {
         // Timed out (already killed) or poll() failed: end it either way.
         ::kill(-pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
         }
     }
     // Whatever the filter started and left behind goes with the group.
     ::kill(-pid, SIGKILL);
     r.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    r.maxRssKb = usage.ru_maxrss;
+    r.cpuTime = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::seconds(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+        std::chrono::microseconds(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec));
     if (WIFEXITED(status)) {
         r.exited = !r.timedOut;
         r.exitCode = WEXITSTATUS(status);

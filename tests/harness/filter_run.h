@@ -7,8 +7,8 @@
 // concurrently until the filter and everything it started have finished, or a
 // hard time-out kills them.  The filter runs in a process group of its own,
 // with /dev/null on descriptors 3 and 4 (the back and side channel, as under
-// cupsfilter) and TMPDIR pointing into the temporary folder, which is removed
-// afterwards.
+// cupsfilter; descriptor 3 may instead be a pipe the run feeds, or closed)
+// and TMPDIR pointing into the temporary folder, which is removed afterwards.
 //
 // A test executable that runs the filter links qz_harness, carries the label
 // "filter" and depends on the filter's build:
@@ -112,6 +112,19 @@ struct FilterRunOptions {
     std::optional<size_t> closeStdoutAfter;
     // Keep the temporary folder (its path is in FilterRun::tempDir).
     bool keepTempDir = false;
+
+    // The back channel, descriptor 3; /dev/null unless one of these is set.
+    // backChannelWrites: a pipe, blocking at the filter's end (a reader must
+    // not count on O_NONBLOCK).  The first piece goes in at once; each further
+    // piece only after the filter has read everything written before (the
+    // pipe is empty) and backChannelPause has passed since, so every piece
+    // reaches the filter in reads of its own.  Our write end stays open until
+    // the filter has exited, as a backend's would: after the last piece the
+    // pipe is quiet, never at end of file.  No pieces at all: a quiet pipe.
+    std::optional<std::vector<std::vector<uint8_t>>> backChannelWrites;
+    std::chrono::milliseconds backChannelPause{200};
+    // Descriptor 3 closed in the filter (wins over backChannelWrites).
+    bool closeBackChannel = false;
 };
 
 struct FilterRun {
@@ -127,6 +140,14 @@ struct FilterRun {
     // output or error 2 s after the filter exited; it was killed.
     bool groupOutlived = false;
     std::chrono::milliseconds elapsed{0};
+    // Peak resident set of the filter in KiB (ru_maxrss from wait4); it
+    // covers the children the filter collected itself, such as its
+    // pdftoraster.  0 when the filter was not reaped.
+    long maxRssKb = 0;
+    // User plus system CPU time of the filter and the children it collected.
+    std::chrono::milliseconds cpuTime{0};
+    // Back-channel pieces written completely.
+    size_t backChannelPiecesWritten = 0;
 
     // One entry per start of the fake pdftoraster: its argument vector.
     std::vector<std::vector<std::string>> fakeCalls;
