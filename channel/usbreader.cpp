@@ -86,23 +86,32 @@ void* usb_read_thread() {
         }
         if (n == 0) break;  // end of file: the backend is gone or there never was one
 
-        int length = static_cast<int>(carried + static_cast<size_t>(n));
+        // Scan what is held.  A packet start whose packet has not wholly
+        // arrived is kept for the next read; one that would need more than any
+        // answer can hold is no packet start at all (a stray 0xA5), so it is
+        // passed over and the bytes behind it are scanned again.
+        size_t total = carried + static_cast<size_t>(n);
+        size_t begin = 0;
         int assembled = 0;
-        int done = 1;
-        if (!ValidateReceivedResponse(buffer.data(), validBuffer.data(), length, &assembled,
-                                      &done)) {
-            // Keep what the scan could not look at yet (a packet cut by the
-            // read, or the last few bytes) in front of the next read.
-            size_t stop = static_cast<size_t>(npaValidatorState.scanStop);
-            size_t rest = static_cast<size_t>(length) - stop;
-            if (rest > 0 && rest <= kMaxCarry) {
-                std::memmove(buffer.data(), buffer.data() + stop, rest);
-                carried = rest;
-            } else {
-                carried = 0;
+        bool complete = false;
+        for (;;) {
+            int done = 1;
+            const int length = static_cast<int>(total - begin);
+            if (ValidateReceivedResponse(buffer.data() + begin, validBuffer.data(), length,
+                                         &assembled, &done)) {
+                complete = true;
+                break;
             }
-            continue;
+            const size_t stop = static_cast<size_t>(npaValidatorState.scanStop);
+            const size_t rest = static_cast<size_t>(length) - stop;
+            if (rest <= kMaxCarry) {
+                std::memmove(buffer.data(), buffer.data() + begin + stop, rest);
+                carried = rest;
+                break;
+            }
+            begin += stop + 1;
         }
+        if (!complete) continue;
         carried = 0;
         reportResponse(assembled);
         pauseWhileRunning(usbReadParams.running, kResponsePause);

@@ -169,5 +169,24 @@ TEST(UsbStatusRobustness, NoiseAndABrokenAnswerAreIgnored) {
         << r.err;
 }
 
+// Regression: a stray 0xA5 whose length field claims more than any answer
+// can hold used to hold back everything behind it until the held bytes
+// overflowed, and then drop them all, the real answer with them.
+TEST(UsbStatusRobustness, StrayPacketStartDoesNotSwallowTheAnswerBehindIt) {
+    Bytes stray = {0xA5, 0x10, 0x00, 0x50, 0xE0, 0x73, 0x03};  // claims 4099 bytes
+    std::mt19937 random(5);
+    Bytes filler(1500);
+    for (uint8_t& b : filler)
+        b = static_cast<uint8_t>(0x20 + random() % 0x5F);  // no 0xA5
+    FilterRunOptions o = statusJob(kUsbUri, 20, 250);
+    o.backChannelWrites = std::vector<Bytes>{
+        cat({stray, filler, printersim::assembledResponse(answer("Found behind a stray"))})};
+    o.sigtermWhenStderrContains = "WARNING: Found behind a stray";
+    FilterRun r = harness::runFilter(o);
+    ASSERT_TRUE(r.sigtermSent) << "the answer was not reported: " << r.describe();
+    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_EQ(countOf(r.err, kInside), 1) << r.err;
+}
+
 }  // namespace
 }  // namespace statuse2e
