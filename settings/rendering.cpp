@@ -219,6 +219,18 @@ void setColorOutput(JobSetting* record, const char* options) {
     }
     record->colorOutput = mapping->word;
     msgf("%s", mapping->message);
+    // The page's colour space must describe the data actually sent: a gray
+    // raster is never announced as RGB, nor an RGB raster as gray or
+    // black-and-white (a colour-mode preset can render gray while the
+    // option still says Color, and the other way round).
+    if (record->isColor == 0 && record->colorOutput == "Color") {
+        record->colorOutput = "GrayScale";
+        msgf("DEBUG: The raster is gray; ColorOutput Color is sent as GrayScale\n");
+    } else if (record->isColor != 0 && record->colorOutput != "Color") {
+        msgf("DEBUG: The raster is in colour; ColorOutput %s is sent as Color\n",
+             record->colorOutput.c_str());
+        record->colorOutput = "Color";
+    }
 }
 
 void setOutputOrder(JobSetting* record, const char* options) {

@@ -205,7 +205,8 @@ TEST_F(WholeRecord, SettersRunInOrderWithPpdDefaults) {
     EXPECT_EQ(record.outputOrderReverse, 1);
     EXPECT_EQ(record.duplexDryTime, "Level2");
     EXPECT_EQ(record.threshold, 200);
-    EXPECT_EQ(record.colorOutput, "GrayScale");
+    // The PPD default says GrayScale but the raster is RGB: the raster wins.
+    EXPECT_EQ(record.colorOutput, "Color");
     // Output order before halftone before improvement before colour output.
     size_t order = log.find("Setting output order.\n");
     size_t halftone = log.find("Halftone is");

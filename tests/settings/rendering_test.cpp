@@ -114,6 +114,9 @@ TEST_F(RenderingOptions, TicketValuesPpdDefaultsAndNeither) {
         testing::internal::CaptureStderr();
         resetAll();
         for (const Mapping& m : s.mappings) {
+            // The colour output mode follows the raster (see below): give each
+            // word a raster it fits.
+            record.isColor = std::string(m.word) == "Color" ? 1 : 0;
             s.setter(&record, m.ticket);
             EXPECT_EQ(record.*s.field, m.word) << m.ticket;
         }
@@ -123,9 +126,31 @@ TEST_F(RenderingOptions, TicketValuesPpdDefaultsAndNeither) {
         s.setter(&record, "");
         EXPECT_EQ(record.*s.field, s.neither);
         usePpd("options.ppd");
+        record.isColor = std::string(s.fromPpd) == "Color" ? 1 : 0;
         s.setter(&record, "");
         EXPECT_EQ(record.*s.field, s.fromPpd);
         testing::internal::GetCapturedStderr();
+    }
+}
+
+// Regression: a colour-mode preset can render a gray raster while the
+// ColorOutput option still says Color (and the other way round); the page's
+// colour space must describe the data sent, so the raster wins.
+TEST_F(RenderingOptions, ColorOutputNeverContradictsTheRaster) {
+    struct Case {
+        uint8_t isColor;
+        const char* ticket;
+        const char* word;
+    };
+    for (Case c : {Case{0, "ColorOutput=Color", "GrayScale"}, Case{1, "ColorOutput=Mono", "Color"},
+                   Case{1, "ColorOutput=GrayScale", "Color"}, Case{1, "ColorOutput=Black", "Color"},
+                   Case{0, "ColorOutput=Black", "Black"}, Case{1, "ColorOutput=Color", "Color"},
+                   Case{1, "ColorOutput=Other", ""}, Case{0, "", kInvalidOption}}) {
+        record.isColor = c.isColor;
+        testing::internal::CaptureStderr();
+        setColorOutput(&record, c.ticket);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(record.colorOutput, c.word) << c.ticket << " isColor " << int{c.isColor};
     }
 }
 
