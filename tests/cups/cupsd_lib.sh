@@ -1,0 +1,259 @@
+# shellcheck shell=bash
+# A private cupsd in a temporary folder, for tests that print through the
+# real spooler.  Source this file, then:
+#
+#   sb_init QUENZEL PPD          make the sandbox (SB), install the filter and
+#                                the printer description into it
+#   sb_start                     start cupsd on 127.0.0.1:SB_PORT and the
+#                                socket SB/run/cups.sock; wait until it runs
+#   sb_add_queue NAME            a queue with the description and a file:
+#                                device writing SB/out/NAME.prn
+#   sb_submit NAME lp-args...    send a job; sets SB_JOB to its request id
+#   sb_wait_job ID SECONDS       wait until the job has left the queue
+#   sb_wait_filters ID SECONDS   wait until the job's filters have exited
+#   sb_job_state ID              completed / canceled / stopped / aborted
+#   sb_cleanup                   stop cupsd and remove the sandbox (run from
+#                                an EXIT trap)
+#
+# Everything lives in SB: configuration, spool, logs, a server-binary folder
+# that links the system's filters and holds quenzel, and a data folder that
+# links the system's and holds the description as model quenzel/quenzel.ppd.
+# The system's CUPS folders are not touched.  Requires root: cupsd insists
+# on root-owned filters and runs them as lp.
+
+SB=""
+SB_PORT=""
+SB_CUPSD_PID=""
+SB_JOB=""
+
+sb_log() { printf '%s\n' "$*" >&2; }
+
+# Every wait has a deadline; returns 1 when it passes.
+sb_wait_until() {
+  local seconds=$1
+  shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    if [ "$SECONDS" -ge "$deadline" ]; then return 1; fi
+    sleep 0.2
+  done
+}
+
+# A TCP port on 127.0.0.1 that nothing listens on (bash's /dev/tcp connects
+# only when something does).
+sb_free_port() {
+  local port tries=0
+  while [ "$tries" -lt 50 ]; do
+    port=$((20000 + RANDOM % 40000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+    tries=$((tries + 1))
+  done
+  return 1
+}
+
+sb_init() {
+  local quenzel=$1 ppd=$2
+  local serverbin datadir
+  serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+  datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
+
+  SB=$(mktemp -d "${TMPDIR:-/tmp}/qz-cupsd.XXXXXX") || return 1
+  # mktemp gives 0700; lp must reach the filter and the spool below.
+  chmod 0755 "$SB"
+  mkdir -p "$SB"/{etc,spool/tmp,cache,run,log,out,serverbin/filter,data/model/quenzel}
+  chown root:lp "$SB/spool" "$SB/spool/tmp"
+  chmod 0710 "$SB/spool"
+  chmod 01770 "$SB/spool/tmp"
+
+  # Server binaries: the system's, with quenzel added to the filters.
+  local entry
+  for entry in "$serverbin"/*; do
+    [ "$(basename "$entry")" = filter ] && continue
+    ln -s "$entry" "$SB/serverbin/$(basename "$entry")"
+  done
+  for entry in "$serverbin"/filter/*; do
+    ln -s "$entry" "$SB/serverbin/filter/$(basename "$entry")"
+  done
+  install -o root -g root -m 0755 "$quenzel" "$SB/serverbin/filter/quenzel"
+
+  # Data: the system's, with the description as a model lpinfo can list.
+  for entry in "$datadir"/*; do
+    [ "$(basename "$entry")" = model ] && continue
+    ln -s "$entry" "$SB/data/$(basename "$entry")"
+  done
+  install -o root -g root -m 0644 "$ppd" "$SB/data/model/quenzel/quenzel.ppd"
+
+  SB_PORT=$(sb_free_port) || { sb_log "no free port"; return 1; }
+  cat >"$SB/etc/cups-files.conf" <<EOF
+ServerRoot $SB/etc
+RequestRoot $SB/spool
+TempDir $SB/spool/tmp
+CacheDir $SB/cache
+StateDir $SB/run
+ServerBin $SB/serverbin
+DataDir $SB/data
+ErrorLog $SB/log/error_log
+PageLog $SB/log/page_log
+AccessLog $SB/log/access_log
+Printcap $SB/run/printcap
+User lp
+Group lp
+SystemGroup root
+FileDevice Yes
+EOF
+  cat >"$SB/etc/cupsd.conf" <<EOF
+LogLevel debug
+MaxLogSize 0
+Listen $SB/run/cups.sock
+Listen 127.0.0.1:$SB_PORT
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+JobKillDelay 5
+MaxJobs 0
+PreserveJobHistory Yes
+PreserveJobFiles No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow localhost
+</Location>
+<Policy default>
+  <Limit All>
+    Order allow,deny
+    Allow localhost
+  </Limit>
+</Policy>
+EOF
+  export CUPS_SERVER="$SB/run/cups.sock"
+  export CUPS_SERVERROOT="$SB/etc"
+  export CUPS_STATEDIR="$SB/run"
+  # lp and lpstat must not pick up a user's or the system's defaults.
+  export CUPS_USER=root
+  unset PRINTER LPDEST
+}
+
+# Command output is captured before it is searched: with pipefail, grep -q
+# quitting early would fail the pipe with SIGPIPE at random.
+sb_running() {
+  local said
+  said=$(lpstat -r 2>/dev/null)
+  grep -q 'is running' <<<"$said"
+}
+
+sb_start() {
+  if ! cupsd -t -c "$SB/etc/cupsd.conf" -s "$SB/etc/cups-files.conf" >"$SB/log/cupsd-t.log" 2>&1; then
+    sb_log "cupsd rejects the configuration:"
+    cat "$SB/log/cupsd-t.log" >&2
+    return 1
+  fi
+  env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+    cupsd -f -c "$SB/etc/cupsd.conf" -s "$SB/etc/cups-files.conf" \
+    >"$SB/log/cupsd.out" 2>&1 &
+  SB_CUPSD_PID=$!
+  if ! sb_wait_until 30 sb_running; then
+    sb_log "cupsd did not come up"
+    tail -n 20 "$SB/log/error_log" >&2 2>/dev/null
+    return 1
+  fi
+}
+
+sb_add_queue() {
+  local name=$1
+  shift
+  local said
+  said=$(lpadmin -p "$name" -E -v "file://$SB/out/$name.prn" "$@" 2>&1)
+  # CUPS 2.4 warns that printer drivers are deprecated; anything else counts.
+  grep -v 'Printer drivers are deprecated' <<<"$said" >&2
+  lpstat -p "$name" >/dev/null 2>&1
+}
+
+# lp prints "request id is NAME-N (1 file(s))".
+sb_submit() {
+  local name=$1
+  shift
+  local said
+  said=$(lp -d "$name" "$@" 2>&1) || { sb_log "lp failed: $said"; return 1; }
+  SB_JOB=$(printf '%s\n' "$said" | sed -n 's/^request id is \([^ ]*\) .*/\1/p')
+  [ -n "$SB_JOB" ]
+}
+
+sb_job_done() {
+  local said
+  said=$(lpstat -W not-completed -o 2>/dev/null) || return 1
+  ! grep -q "^$1 " <<<"$said"
+}
+
+sb_wait_job() {
+  sb_wait_until "$2" sb_job_done "$1"
+}
+
+# A cancelled job leaves the queue at once, while its filters still finish
+# the page in hand and write to the device: wait for their processes (the
+# error_log names each one's PID when it starts).
+sb_filters_gone() {
+  local pid
+  # PIDs are single words, one per line.
+  # shellcheck disable=SC2013
+  for pid in $(sed -n "s/.*\[Job $1\] Started filter .* (PID \([0-9]*\))\$/\1/p" \
+    "$SB/log/error_log"); do
+    kill -0 "$pid" 2>/dev/null && return 1
+  done
+  return 0
+}
+
+sb_wait_filters() {
+  sb_wait_until "$2" sb_filters_gone "${1##*-}"
+}
+
+# The job-state keyword of a finished or running job.
+sb_job_state() {
+  local id=$1 n said
+  n=${id##*-}
+  said=$(lpstat -W completed -o 2>/dev/null)
+  if grep -q "^$id " <<<"$said"; then
+    # lpstat does not tell completed from canceled and aborted; the
+    # error_log does.
+    if grep -q "\[Job $n\] Job completed\." "$SB/log/error_log"; then
+      echo completed
+    elif grep -q "\[Job $n\] Job canceled" "$SB/log/error_log"; then
+      echo canceled
+    elif grep -q "\[Job $n\] Job stopped" "$SB/log/error_log"; then
+      echo stopped
+    else
+      echo aborted
+    fi
+  else
+    echo pending
+  fi
+}
+
+sb_cleanup() {
+  local pid=$SB_CUPSD_PID
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    local i=0
+    while kill -0 "$pid" 2>/dev/null && [ "$i" -lt 50 ]; do
+      sleep 0.2
+      i=$((i + 1))
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  SB_CUPSD_PID=""
+  if [ -n "$SB" ] && [ -d "$SB" ]; then
+    if [ -n "${QZ_KEEP_SANDBOX:-}" ]; then
+      sb_log "sandbox kept in $SB"
+    else
+      # Filters still running as lp may write into the spool for a moment.
+      local i=0
+      until rm -rf "$SB" 2>/dev/null || [ "$i" -ge 10 ]; do
+        sleep 0.5
+        i=$((i + 1))
+      done
+    fi
+  fi
+}
