@@ -5,10 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <poll.h>
+
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "channel/messages.h"
@@ -39,6 +45,53 @@ void childReport(const char* text, int code) {
     ignored = ::write(STDERR_FILENO, reason, std::strlen(reason));
     ignored = ::write(STDERR_FILENO, "\n", 1);
     (void)ignored;
+}
+
+// The child's standard error comes through a pipe and is passed on line by
+// line through our message writer.  pdftoraster writes to the same spooler
+// log as we do, and several of our debug texts end without a line feed: a
+// child's "ERROR: " line glued behind one of them would lose its prefix.
+std::thread gForwarder;
+std::atomic<bool> gForwarderStop{false};
+
+void forwardChildMessages(int fd) {
+    std::string pending;
+    std::array<char, 4096> chunk;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) {
+            if (gForwarderStop.load()) break;
+            continue;
+        }
+        ssize_t n = ::read(fd, chunk.data(), chunk.size());
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
+        pending.append(chunk.data(), static_cast<size_t>(n));
+        size_t start = 0;
+        for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
+            msgWrite(pending.data() + start, end + 1 - start);
+        }
+        pending.erase(0, start);
+        // A line longer than the spooler reads goes on in pieces.
+        while (pending.size() >= kMaxMessage) {
+            msgWrite(pending.data(), kMaxMessage);
+            pending.erase(0, kMaxMessage);
+        }
+    }
+    if (!pending.empty()) msgWrite(pending.data(), pending.size());
+    ::close(fd);
+}
+
+void stopForwarder() {
+    if (!gForwarder.joinable()) return;
+    // The child has ended: what it wrote is in the pipe.  Something it left
+    // running may still hold the pipe open, so the forwarder gives up after
+    // its next quiet poll.
+    gForwarderStop.store(true);
+    gForwarder.join();
+    gForwarderStop.store(false);
 }
 
 }  // namespace
@@ -77,15 +130,22 @@ bool copyInputToTempFile(char* name, size_t size) {
 
 pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath) {
     int ends[2];
+    int errEnds[2];
     if (::pipe(ends) != 0) {
         msgPerror("ERROR: Unable to create pipe!");
+        return -1;
+    }
+    if (::pipe2(errEnds, O_CLOEXEC) != 0) {
+        msgPerror("ERROR: Unable to create pipe!");
+        ::close(ends[0]);
+        ::close(ends[1]);
         return -1;
     }
     pid_t pid = ::fork();
     if (pid < 0) {
         msgPerror("ERROR: Unable to fork pdftoraster!");
-        ::close(ends[0]);
-        ::close(ends[1]);
+        for (int fd : {ends[0], ends[1], errEnds[0], errEnds[1]})
+            ::close(fd);
         return -1;
     }
     if (pid == 0) {
@@ -93,6 +153,7 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
         // when we stop reading.
         ::signal(SIGPIPE, SIG_DFL);
         ::dup2(ends[1], STDOUT_FILENO);
+        ::dup2(errEnds[1], STDERR_FILENO);
         ::close(ends[0]);
         ::close(ends[1]);
         ::execlp(childPath, argv[0], argv[1], argv[2], argv[3], argv[4], argv[5], inputPath,
@@ -103,6 +164,13 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     ::dup2(ends[0], STDIN_FILENO);
     ::close(ends[0]);
     ::close(ends[1]);
+    ::close(errEnds[1]);
+    try {
+        gForwarder = std::thread(forwardChildMessages, errEnds[0]);
+    } catch (const std::system_error&) {
+        // Without the forwarder the child's messages are lost, not the job.
+        ::close(errEnds[0]);
+    }
     return pid;
 }
 
@@ -117,21 +185,26 @@ ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly) {
     while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (done == 0) {
+    const bool hung = done == 0;
+    if (hung) {
         ::kill(pid, SIGKILL);
         while ((done = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
-        if (stoppedEarly) return ChildEnd::kExpected;
-        msgf("ERROR: pdftoraster did not finish and was stopped\n");
-        return ChildEnd::kFailed;
     }
-    if (done < 0) {
-        msgPerror("ERROR: Unable to collect pdftoraster");
-        return stoppedEarly ? ChildEnd::kExpected : ChildEnd::kFailed;
+    const int waitError = done < 0 ? errno : 0;
+    // The child's last messages go out before ours about its end.
+    stopForwarder();
+
+    if (!hung && done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        return ChildEnd::kSucceeded;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ChildEnd::kSucceeded;
     if (stoppedEarly) return ChildEnd::kExpected;
-    if (WIFEXITED(status)) {
+    if (hung) {
+        msgf("ERROR: pdftoraster did not finish and was stopped\n");
+    } else if (done < 0) {
+        errno = waitError;
+        msgPerror("ERROR: Unable to collect pdftoraster");
+    } else if (WIFEXITED(status)) {
         msgf("ERROR: pdftoraster failed with exit status %d\n", WEXITSTATUS(status));
     } else if (WIFSIGNALED(status)) {
         msgf("ERROR: pdftoraster was killed by signal %d\n", WTERMSIG(status));

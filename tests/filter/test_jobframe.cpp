@@ -253,6 +253,17 @@ TEST(JobFrameOutput, PrinterThatGoesAwayEndsTheJobWithAnError) {
     EXPECT_TRUE(contains(r.err, "ERROR: Unable to write print data: Broken pipe\n")) << r.err;
 }
 
+// pdftoraster writes to the same log while our debug texts may end without a
+// line feed: its lines come through our writer and keep their prefixes.
+TEST(JobFrameMessages, PdftorasterMessagesKeepTheirOwnLines) {
+    FilterRunOptions o = smallJob(2);
+    o.extraEnv = {{"QZ_FAKE_STDERR", "DEBUG: from the child\nERROR: child trouble\n"}};
+    FilterRun r = harness::runFilter(o);
+    ASSERT_TRUE(r.exitedWith(0)) << r.describe();
+    EXPECT_EQ(countOf(r.err, "\nDEBUG: from the child\n"), 2) << r.err;
+    EXPECT_EQ(countOf(r.err, "\nERROR: child trouble\n"), 2) << r.err;
+}
+
 TEST(JobFrameMessages, SpoolerLinesStartOnTheirOwnLine) {
     FilterRunOptions o = smallJob(2);
     FilterRun r = harness::runFilter(o);

@@ -12,6 +12,8 @@
 //   QZ_FAKE_CHUNK       ... of this many bytes (default 65536)
 //   QZ_FAKE_SIGNAL      after writing, kill ourselves with this signal
 //   QZ_FAKE_EXIT        after writing, exit with this status (default 0)
+//   QZ_FAKE_STDERR      write this text to standard error before anything
+//                       else, and again after writing (as a filter's messages)
 //
 // Exits 1 with a message on standard error when a named file cannot be used.
 // A closed standard output ends the copy as it would end the real filter:
@@ -103,6 +105,8 @@ void fail(const char* what, const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* messages = std::getenv("QZ_FAKE_STDERR");
+    if (messages != nullptr) std::fputs(messages, stderr);
     if (const char* path = std::getenv("QZ_FAKE_ARGS"); path && *path) {
         if (!recordArgs(path, argc, argv)) fail("cannot record arguments in", path);
     }
@@ -120,6 +124,7 @@ int main(int argc, char** argv) {
             if (errno != EPIPE) fail("cannot serve the raster", raster);
         }
     }
+    if (messages != nullptr) std::fputs(messages, stderr);
     if (const long sig = envNumber("QZ_FAKE_SIGNAL", 0); sig > 0) {
         ::signal(static_cast<int>(sig), SIG_DFL);
         sigset_t set;
