@@ -76,6 +76,13 @@ void UncollatedCopies::releaseSheet() {
     sideIndex_ = 0;
 }
 
+void UncollatedCopies::discardSheet() {
+    if (active_) releaseSheet();
+    sideIndex_ = 0;
+    sheetComplete_ = true;
+    blankBackPending_ = false;
+}
+
 bool UncollatedCopies::afterPage(bool morePages, PageOutput& out) {
     // The sheet state, from the side the page was printed on.
     if (!morePages && sideIndex_ == 0 && duplex_) {

@@ -52,6 +52,10 @@ class UncollatedCopies {
     // Returns false when a copy could not be made (reported).
     bool afterPage(bool morePages, PageOutput& out);
 
+    // The page just printed was cut short (its raster ended early): no copies
+    // are made of it or of its sheet, and its cache is released.
+    void discardSheet();
+
     // Pages printed as copies (for tests and the debug log).
     int copiesPrinted() const { return copiesPrinted_; }
 

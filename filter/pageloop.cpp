@@ -146,6 +146,7 @@ class PageLoop final : public PageOutput {
     bool startImageThread();
     void stopImageThread();
     bool printPage();
+    bool pageCutShort_ = false;
     bool readNextHeader(bool* more);
 
     PageLoopJob& job_;
@@ -198,11 +199,13 @@ bool PageLoop::printPage() {
     clearBlock(block_.data());
 
     bool rasterEnded = false;
+    pageCutShort_ = false;
     for (uint32_t i = 0; i < g_.pixHt; ++i) {
         const uint32_t d = i % kBlockLines;
         if (i < h.cupsHeight && !rasterEnded) {
             if (job_.raster->readPixels(line_.data(), rasterBytes) == 0) {
                 rasterEnded = true;
+                pageCutShort_ = true;
                 msgf("DEBUG: The raster of page %d ended after %u lines; the rest stays white\n",
                      result_.pages, i);
             } else if (std::memcmp(line_.data(), blank_.data(), keep) != 0) {
@@ -280,6 +283,15 @@ PageLoopResult PageLoop::run() {
 
         if (job_.bannerJob) {
             result_.stoppedEarly = true;
+            break;
+        }
+        if (pageCutShort_) {
+            // The raster ended inside this page (a cancel, or pdftoraster
+            // failed): the page went out completed in white, but copies of a
+            // cut page would only waste paper, and nothing follows it.
+            msgf("DEBUG: No copies are made of page %d, which was cut short\n", result_.pages);
+            copies_.discardSheet();
+            more = false;
             break;
         }
         if (!readNextHeader(&more)) {

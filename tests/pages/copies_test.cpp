@@ -174,6 +174,27 @@ TEST(Copies, BannerPageMakesNoCopies) {
     }
 }
 
+// Regression: a page whose raster ends inside it (a cancel, or pdftoraster
+// failing) goes out once, completed in white, but no copies are made of it:
+// they used to come out as extra, mostly white sheets.
+TEST(Copies, PageCutShortIsNotCopied) {
+    TempDir dir;
+    for (const bool duplex : {false, true}) {
+        SCOPED_TRACE(duplex ? "duplex" : "simplex");
+        harness::RasterSpec spec = photoPages(3, duplex);
+        spec.endMidPage = harness::EndMidPage{3, 120};
+        harness::FilterRunOptions o;
+        o.args = harness::filterArgs("3", "");
+        const JobResult r = pagetest::runJob(dir, spec, o);
+        ASSERT_TRUE(r.run.exitedWith(0)) << r.run.describe();
+        EXPECT_TRUE(r.job.complete);
+        EXPECT_EQ(r.sides.size(), 7u);
+        EXPECT_EQ(pagetest::sideSequence(r.sides, spec.pages[0]),
+                  duplex ? "P1 P2 P1 P2 P1 P2 P3" : "P1 P1 P1 P2 P2 P2 P3");
+        EXPECT_EQ(r.errLines("DEBUG: No copies are made of page 3").size(), 1u) << r.run.err;
+    }
+}
+
 // --- Memory ---------------------------------------------------------------------------
 
 // Uncollated duplex copies keep a whole sheet (two Letter pages at 600 dpi)
