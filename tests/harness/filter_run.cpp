@@ -271,7 +271,7 @@ FilterRun runFilter(const FilterRunOptions& o) {
         if (o.raster) {
             rasterFile = r.tempDir + "/raster.ras";
             if (!writeRaster(*o.raster, rasterFile)) {
-                r.err = "harness: cannot write the raster (libcupsimage refused the spec?)";
+                r.err = "harness: cannot write the raster (libcupsimage refused a header?)";
                 if (!o.keepTempDir) fs::remove_all(r.tempDir, ec);
                 return r;
             }

@@ -111,7 +111,7 @@ unsigned bytesPerLine(const PageSpec& page);
 // One raster line exactly as written: bytesPerLine(page) bytes.
 std::vector<uint8_t> expectedLine(const PageSpec& page, int pageNumber, unsigned y);
 
-// All lines of page `pageNumber` (1-based) of the spec as written, including
+// All lines of page `pageNumber` (1-based) of `spec` as written, including
 // lines a truncated stream never delivers (use linesWritten() for those).
 std::vector<uint8_t> expectedPagePixels(const RasterSpec& spec, int pageNumber);
 

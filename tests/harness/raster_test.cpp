@@ -24,9 +24,9 @@ harness::PageSpec smallPage(Pattern pattern) {
 // Three small pages with every header field the filter reads set to a
 // distinct value, and a different pattern and geometry per page.
 harness::RasterSpec richSpec(RasterFormat format) {
-    harness::RasterSpec spec = harness::RasterSpec::uniform(smallPage(Pattern::Text), 3);
-    spec.format = format;
-    harness::PageSpec& p1 = spec.pages[0];
+    harness::RasterSpec stream = harness::RasterSpec::uniform(smallPage(Pattern::Text), 3);
+    stream.format = format;
+    harness::PageSpec& p1 = stream.pages[0];
     p1.duplex = true;
     p1.tumble = true;
     p1.collate = true;
@@ -45,13 +45,13 @@ harness::RasterSpec richSpec(RasterFormat format) {
     p1.imagingBox[1] = 18;
     p1.imagingBox[2] = 600;
     p1.imagingBox[3] = 774;
-    spec.pages[1].pattern = Pattern::Photo;
-    spec.pages[1].width = 131;  // odd width: no padding luck
-    spec.pages[2].pattern = Pattern::Noise;
-    spec.pages[2].colorSpace = CUPS_CSPACE_W;
-    spec.pages[2].bitsPerPixel = 8;
-    spec.pages[2].resX = 300;
-    return spec;
+    stream.pages[1].pattern = Pattern::Photo;
+    stream.pages[1].width = 131;  // odd width: no padding luck
+    stream.pages[2].pattern = Pattern::Noise;
+    stream.pages[2].colorSpace = CUPS_CSPACE_W;
+    stream.pages[2].bitsPerPixel = 8;
+    stream.pages[2].resX = 300;
+    return stream;
 }
 
 void expectHeadersEqual(const cups_page_header2_t& want, const cups_page_header2_t& got) {
@@ -84,17 +84,17 @@ void expectHeadersEqual(const cups_page_header2_t& want, const cups_page_header2
 class RasterRoundTrip : public testing::TestWithParam<RasterFormat> {};
 
 TEST_P(RasterRoundTrip, HeadersAndPixelsReadBackExactly) {
-    const harness::RasterSpec spec = richSpec(GetParam());
-    const harness::RasterDump dump = harness::readRaster(harness::rasterBytes(spec));
+    const harness::RasterSpec stream = richSpec(GetParam());
+    const harness::RasterDump dump = harness::readRaster(harness::rasterBytes(stream));
     ASSERT_TRUE(dump.opened);
     ASSERT_EQ(dump.pages.size(), 3u);
     for (int n = 1; n <= 3; ++n) {
         SCOPED_TRACE("page " + std::to_string(n));
         const auto& page = dump.pages[static_cast<size_t>(n - 1)];
-        expectHeadersEqual(harness::makeHeader(spec.pages[static_cast<size_t>(n - 1)]),
+        expectHeadersEqual(harness::makeHeader(stream.pages[static_cast<size_t>(n - 1)]),
                            page.header);
-        EXPECT_EQ(page.linesRead, spec.pages[static_cast<size_t>(n - 1)].height);
-        EXPECT_TRUE(page.pixels == harness::expectedPagePixels(spec, n));
+        EXPECT_EQ(page.linesRead, stream.pages[static_cast<size_t>(n - 1)].height);
+        EXPECT_TRUE(page.pixels == harness::expectedPagePixels(stream, n));
     }
 }
 
@@ -103,38 +103,38 @@ INSTANTIATE_TEST_SUITE_P(Formats, RasterRoundTrip,
                                          RasterFormat::RawV3));
 
 TEST(RasterFormats, SyncWordsMatchWhatPdftorasterWrites) {
-    harness::RasterSpec spec = harness::RasterSpec::uniform(smallPage(Pattern::White), 1);
+    harness::RasterSpec stream = harness::RasterSpec::uniform(smallPage(Pattern::White), 1);
     // "3SaR": v3 uncompressed in native order, as pdftoraster writes with a PPD.
-    std::vector<uint8_t> bytes = harness::rasterBytes(spec);
+    std::vector<uint8_t> bytes = harness::rasterBytes(stream);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "3SaR");
     // "RaS2": PWG raster, as pdftoraster writes without a PPD.
-    spec.format = RasterFormat::Pwg;
-    spec.pages[0].colorSpace = CUPS_CSPACE_SRGB;
-    bytes = harness::rasterBytes(spec);
+    stream.format = RasterFormat::Pwg;
+    stream.pages[0].colorSpace = CUPS_CSPACE_SRGB;
+    bytes = harness::rasterBytes(stream);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RaS2");
     const harness::RasterDump dump = harness::readRaster(bytes);
     ASSERT_EQ(dump.pages.size(), 1u);
     EXPECT_EQ(dump.pages[0].header.cupsColorSpace, CUPS_CSPACE_SRGB);
-    EXPECT_TRUE(dump.pages[0].pixels == harness::expectedPagePixels(spec, 1));
+    EXPECT_TRUE(dump.pages[0].pixels == harness::expectedPagePixels(stream, 1));
 }
 
 TEST(RasterFormats, HandWrittenV3IsByteIdenticalToLibcupsimage) {
-    harness::RasterSpec spec = richSpec(RasterFormat::Uncompressed);
-    const std::vector<uint8_t> library = harness::rasterBytes(spec);
-    spec.format = RasterFormat::RawV3;
-    EXPECT_TRUE(harness::rasterBytes(spec) == library);
+    harness::RasterSpec stream = richSpec(RasterFormat::Uncompressed);
+    const std::vector<uint8_t> library = harness::rasterBytes(stream);
+    stream.format = RasterFormat::RawV3;
+    EXPECT_TRUE(harness::rasterBytes(stream) == library);
 }
 
 TEST(RasterFormats, RawV3CarriesHeadersTheLibraryRefuses) {
     harness::PageSpec page = smallPage(Pattern::Gradient);
     page.bitsPerPixel = 0;
-    harness::RasterSpec spec = harness::RasterSpec::uniform(page, 1);
+    harness::RasterSpec stream = harness::RasterSpec::uniform(page, 1);
     // The library writer would divide by zero on this header: refused up front.
-    EXPECT_TRUE(harness::rasterBytes(spec).empty());
-    spec.format = RasterFormat::RawV3;
-    const std::vector<uint8_t> bytes = harness::rasterBytes(spec);
+    EXPECT_TRUE(harness::rasterBytes(stream).empty());
+    stream.format = RasterFormat::RawV3;
+    const std::vector<uint8_t> bytes = harness::rasterBytes(stream);
     ASSERT_EQ(bytes.size(), 4 + sizeof(cups_page_header2_t));  // zero bytes per line
     cups_page_header2_t header;
     std::memcpy(&header, bytes.data() + 4, sizeof header);
@@ -144,12 +144,12 @@ TEST(RasterFormats, RawV3CarriesHeadersTheLibraryRefuses) {
 }
 
 TEST(RasterTruncation, StreamEndsAfterTheGivenLine) {
-    harness::RasterSpec spec = harness::RasterSpec::uniform(smallPage(Pattern::Stripes), 3);
-    spec.endMidPage = harness::EndMidPage{2, 37};
-    EXPECT_EQ(harness::linesWritten(spec, 1), 120u);
-    EXPECT_EQ(harness::linesWritten(spec, 2), 37u);
-    EXPECT_EQ(harness::linesWritten(spec, 3), 0u);
-    const std::vector<uint8_t> bytes = harness::rasterBytes(spec);
+    harness::RasterSpec stream = harness::RasterSpec::uniform(smallPage(Pattern::Stripes), 3);
+    stream.endMidPage = harness::EndMidPage{2, 37};
+    EXPECT_EQ(harness::linesWritten(stream, 1), 120u);
+    EXPECT_EQ(harness::linesWritten(stream, 2), 37u);
+    EXPECT_EQ(harness::linesWritten(stream, 3), 0u);
+    const std::vector<uint8_t> bytes = harness::rasterBytes(stream);
     const size_t bpl = 600;
     EXPECT_EQ(bytes.size(), 4 + 2 * sizeof(cups_page_header2_t) + (120 + 37) * bpl);
 
@@ -157,15 +157,15 @@ TEST(RasterTruncation, StreamEndsAfterTheGivenLine) {
     ASSERT_EQ(dump.pages.size(), 2u);
     EXPECT_EQ(dump.pages[0].linesRead, 120u);
     EXPECT_EQ(dump.pages[1].linesRead, 37u);
-    const std::vector<uint8_t> full = harness::expectedPagePixels(spec, 2);
+    const std::vector<uint8_t> full = harness::expectedPagePixels(stream, 2);
     ASSERT_EQ(dump.pages[1].pixels.size(), 37 * bpl);
     EXPECT_TRUE(std::equal(dump.pages[1].pixels.begin(), dump.pages[1].pixels.end(), full.begin()));
 }
 
 TEST(RasterTruncation, LineZeroLeavesTheHeaderOnly) {
-    harness::RasterSpec spec = harness::RasterSpec::uniform(smallPage(Pattern::Text), 2);
-    spec.endMidPage = harness::EndMidPage{1, 0};
-    const std::vector<uint8_t> bytes = harness::rasterBytes(spec);
+    harness::RasterSpec stream = harness::RasterSpec::uniform(smallPage(Pattern::Text), 2);
+    stream.endMidPage = harness::EndMidPage{1, 0};
+    const std::vector<uint8_t> bytes = harness::rasterBytes(stream);
     EXPECT_EQ(bytes.size(), 4 + sizeof(cups_page_header2_t));
     const harness::RasterDump dump = harness::readRaster(bytes);
     ASSERT_EQ(dump.pages.size(), 1u);
@@ -226,19 +226,19 @@ TEST(RasterPixels, TextPatternLooksLikeAPrintedPage) {
 }
 
 TEST(RasterPixels, PagesOfOneSpecDifferAndRepeat) {
-    harness::RasterSpec spec = harness::RasterSpec::uniform(smallPage(Pattern::Photo), 2);
-    EXPECT_FALSE(harness::expectedPagePixels(spec, 1) == harness::expectedPagePixels(spec, 2));
-    EXPECT_TRUE(harness::expectedPagePixels(spec, 2) == harness::expectedPagePixels(spec, 2));
+    harness::RasterSpec stream = harness::RasterSpec::uniform(smallPage(Pattern::Photo), 2);
+    EXPECT_FALSE(harness::expectedPagePixels(stream, 1) == harness::expectedPagePixels(stream, 2));
+    EXPECT_TRUE(harness::expectedPagePixels(stream, 2) == harness::expectedPagePixels(stream, 2));
 }
 
 TEST(PageMarker, ReadsBackTheNumberOnEveryBackground) {
     for (Pattern pattern : {Pattern::White, Pattern::Text, Pattern::Photo, Pattern::Noise,
                             Pattern::Stripes, Pattern::Gradient}) {
         harness::PageSpec page = smallPage(pattern);
-        harness::RasterSpec spec = harness::RasterSpec::uniform(page, 137);
+        harness::RasterSpec stream = harness::RasterSpec::uniform(page, 137);
         for (int n : {1, 2, 10, 137}) {
             SCOPED_TRACE(std::to_string(n));
-            const std::vector<uint8_t> pixels = harness::expectedPagePixels(spec, n);
+            const std::vector<uint8_t> pixels = harness::expectedPagePixels(stream, n);
             EXPECT_EQ(harness::readPageMarker(page, pixels.data(), page.width, page.height, 3), n);
         }
     }
@@ -249,8 +249,8 @@ TEST(PageMarker, ReadsFromGrayAndPaddedImages) {
     page.colorSpace = CUPS_CSPACE_W;
     page.bitsPerPixel = 8;
     page.pattern = Pattern::Text;
-    const harness::RasterSpec spec = harness::RasterSpec::uniform(page, 5);
-    const std::vector<uint8_t> pixels = harness::expectedPagePixels(spec, 5);
+    const harness::RasterSpec stream = harness::RasterSpec::uniform(page, 5);
+    const std::vector<uint8_t> pixels = harness::expectedPagePixels(stream, 5);
     EXPECT_EQ(harness::readPageMarker(page, pixels.data(), page.width, page.height, 1), 5);
     // The same page padded to 2560 pixels a line, as a decoder of the job hands it back.
     std::vector<uint8_t> padded(2560u * page.height, 255);
@@ -331,10 +331,10 @@ TEST(MkrasterTool, WritesWhatTheOptionsSay) {
     page.duplex = page.tumble = true;
     page.numCopies = 2;
     page.mediaType = "Glossy";
-    harness::RasterSpec spec = harness::RasterSpec::uniform(page, 3);
-    spec.pages[1].width = 32;
-    spec.endMidPage = harness::EndMidPage{3, 5};
-    EXPECT_TRUE(r.out == harness::rasterBytes(spec));
+    harness::RasterSpec stream = harness::RasterSpec::uniform(page, 3);
+    stream.pages[1].width = 32;
+    stream.endMidPage = harness::EndMidPage{3, 5};
+    EXPECT_TRUE(r.out == harness::rasterBytes(stream));
 }
 
 }  // namespace

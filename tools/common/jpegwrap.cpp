@@ -333,38 +333,38 @@ std::vector<uint8_t> jpegWrapBandStream(const uint8_t* data, size_t length, uint
     return out;
 }
 
-bool jpegReadCoefficients(const uint8_t* jpeg, size_t length, JpegCoefficients* out,
-                          JpegDiagnostics* diag) {
+namespace {
+
+// Runs one libjpeg read of `jpeg` into `out` with the common checks: a result
+// is either complete or reset, and a failure leaves its reason in `diag`.
+template <class Result, class Read>
+bool runDecoder(const uint8_t* jpeg, size_t length, Result* out, JpegDiagnostics* diag, Read read) {
     if (diag != nullptr) *diag = JpegDiagnostics{};
     if (out == nullptr) return false;
-    *out = JpegCoefficients{};
+    *out = Result{};
     if (jpeg == nullptr || length == 0) {
         if (diag != nullptr) diag->message = "no data";
         return false;
     }
     Decoder d(diag);
-    const bool ok = readCoefficients(d, jpeg, length, out);
+    const bool ok = read(d);
     if (!ok) {
-        *out = JpegCoefficients{};
+        *out = Result{};
         if (diag != nullptr) diag->message = d.err.fatal;
     }
     return ok;
 }
 
+}  // namespace
+
+bool jpegReadCoefficients(const uint8_t* jpeg, size_t length, JpegCoefficients* out,
+                          JpegDiagnostics* diag) {
+    return runDecoder(jpeg, length, out, diag,
+                      [&](Decoder& d) { return readCoefficients(d, jpeg, length, out); });
+}
+
 bool jpegDecodePixels(const uint8_t* jpeg, size_t length, JpegPixelFormat format, JpegImage* out,
                       JpegDiagnostics* diag) {
-    if (diag != nullptr) *diag = JpegDiagnostics{};
-    if (out == nullptr) return false;
-    *out = JpegImage{};
-    if (jpeg == nullptr || length == 0) {
-        if (diag != nullptr) diag->message = "no data";
-        return false;
-    }
-    Decoder d(diag);
-    const bool ok = decodePixels(d, jpeg, length, format, out);
-    if (!ok) {
-        *out = JpegImage{};
-        if (diag != nullptr) diag->message = d.err.fatal;
-    }
-    return ok;
+    return runDecoder(jpeg, length, out, diag,
+                      [&](Decoder& d) { return decodePixels(d, jpeg, length, format, out); });
 }
