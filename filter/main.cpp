@@ -1,3 +1,5 @@
 #include "filter/quenzel.h"
 
-int main(int argc, char** argv) { return quenzelMain(argc, argv); }
+int main(int argc, char** argv) {
+    return quenzelMain(argc, argv);
+}

@@ -203,9 +203,9 @@ TEST(InspectPng, DownscaleAveragesBoxesIncludingPartialEdges) {
     gray.width = 5;
     gray.height = 3;
     gray.channels = 1;
-    gray.pixels = {0, 100, 200, 10, 20,  //
-                   0, 100, 200, 10, 20,  //
-                   50, 50, 50, 50, 50};
+    gray.pixels = {0,  100, 200, 10, 20,  //
+                   0,  100, 200, 10, 20,  //
+                   50, 50,  50,  50, 50};
     inspect::PageImage half = inspect::downscale(gray, 2);
     ASSERT_EQ(half.width, 3u);
     ASSERT_EQ(half.height, 2u);
