@@ -23,12 +23,22 @@ if(NOT _qz_datadir)
 endif()
 set(QZ_CUPS_DATADIR ${_qz_datadir} CACHE PATH "CUPS data folder")
 
-# Tools and tests only.
+# The installed tools (quenzel-inspect) and the tests.
 find_package(JPEG REQUIRED)
 find_package(PNG REQUIRED)
-if(QZ_BUILD_TESTS)
-  find_package(GTest REQUIRED)
+# Tests and benchmarks only; an install build (-DBUILD_TESTING=OFF) needs neither.
+if(BUILD_TESTING)
+  find_package(GTest)
+  if(NOT GTest_FOUND)
+    message(FATAL_ERROR "GoogleTest not found: install libgtest-dev and libgmock-dev "
+                        "(scripts/install-deps), or configure with -DBUILD_TESTING=OFF "
+                        "to build only what is installed")
+  endif()
 endif()
 if(QZ_BUILD_BENCH)
-  find_package(benchmark REQUIRED)
+  find_package(benchmark)
+  if(NOT benchmark_FOUND)
+    message(STATUS "Google Benchmark not found: the benchmarks are not built")
+    set(QZ_BUILD_BENCH OFF)
+  endif()
 endif()

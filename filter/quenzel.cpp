@@ -21,6 +21,8 @@
 #include "filter/rasterinput.h"
 #include "pdf/pdfinspector-linux.h"
 #include "settings/jobsettings.h"
+#include "settings/papersize.h"
+#include "settings/ppd.h"
 
 const char* connectivityType = kConnectivityBonjour;
 volatile std::sig_atomic_t isTerminated = 0;
@@ -141,6 +143,11 @@ int quenzelMain(int argc, char** argv) {
     uncollatedCopies_Prototype = std::atoi(argv[4]);
     ticketArg = argv[5];
     msgf("ticketArg = %s", ticketArg);
+    if (std::string refusal = customSizeRefusal(ticketArg, jobPpd()); !refusal.empty()) {
+        msgf("ERROR: %s\n", refusal.c_str());  // refused before the printer gets a byte
+        pdfThread.join();
+        return kExitFailure;
+    }
 
     const pid_t child = startRasterChild(childPath, argv, inputPath);
     pdfThread.join();

@@ -1,10 +1,15 @@
 // Paper size and printable area: which of the printer's three page size forms
 // (MediaSize enumeration, media name, custom inches) the job uses, whether it
 // prints borderless, and for custom sizes the padded page and image extents.
+#include "settings/papersize.h"
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -307,4 +312,107 @@ void setPaperSize(JobSetting* record, cups_page_header2_t* header, const char* o
     if (auto fallback = ppdOptionDefault(ppd, "PageSize")) {
         checkMediaSize(record, header, fallback->c_str());
     }
+}
+
+namespace {
+
+struct Unit {
+    std::string_view name;
+    double points;  // points per unit
+};
+constexpr Unit kUnits[] = {{"in", 72.0},         {"cm", 72.0 / 2.54}, {"mm", 72.0 / 25.4},
+                           {"m", 72.0 / 0.0254}, {"ft", 72.0 * 12},   {"pt", 1.0}};
+
+// A non-negative decimal number at the start of `text`; advances past it.
+std::optional<double> takeNumber(std::string_view& text) {
+    double value = 0;
+    auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || !(value >= 0) || !std::isfinite(value)) return std::nullopt;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return value;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string formatNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    std::string out = text;
+    // 8.50 -> 8.5, 3.00 -> 3
+    while (out.back() == '0')
+        out.pop_back();
+    if (out.back() == '.') out.pop_back();
+    return out;
+}
+
+std::string inchesAndPoints(double width, double height) {
+    return formatNumber(width / 72.0) + " x " + formatNumber(height / 72.0) + " in (" +
+           formatNumber(width) + " x " + formatNumber(height) + " pt)";
+}
+
+}  // namespace
+
+std::optional<CustomPageRequest> parseCustomPageName(std::string_view name) {
+    constexpr std::string_view kPrefix = "Custom.";
+    if (!startsWithNoCase(name, kPrefix)) return std::nullopt;
+    std::string_view rest = name.substr(kPrefix.size());
+    CustomPageRequest request;
+    auto width = takeNumber(rest);
+    if (!width || rest.empty() || (rest.front() != 'x' && rest.front() != 'X')) return request;
+    rest.remove_prefix(1);
+    auto height = takeNumber(rest);
+    if (!height) return request;
+    double scale = 1.0;
+    if (!rest.empty()) {
+        const Unit* unit = nullptr;
+        for (const Unit& u : kUnits) {
+            if (rest.size() == u.name.size() && startsWithNoCase(rest, u.name)) unit = &u;
+        }
+        if (unit == nullptr) return request;
+        scale = unit->points;
+        request.unitGiven = true;
+    }
+    request.widthPoints = *width * scale;
+    request.heightPoints = *height * scale;
+    return request;
+}
+
+std::string customSizeRefusal(const char* options, const ppd_file_t* ppd) {
+    TicketOptions ticket(options);
+    const char* name = ticket.get("PageSize");
+    if (name == nullptr) name = ticket.firstWithPrefix("media");
+    if (name == nullptr) return {};
+    auto request = parseCustomPageName(name);
+    if (!request) return {};
+    if (ppd == nullptr || ppd->variable_sizes == 0) return {};
+    const double minW = ppd->custom_min[0], minH = ppd->custom_min[1];
+    const double maxW = ppd->custom_max[0], maxH = ppd->custom_max[1];
+    if (!(maxW > 0) || !(maxH > 0)) return {};
+    // Half a point of slack, so that 76.2 x 127 mm still counts as 3 x 5 in.
+    constexpr double kSlack = 0.5;
+    const double w = request->widthPoints, h = request->heightPoints;
+    if (w + kSlack >= minW && w - kSlack <= maxW && h + kSlack >= minH && h - kSlack <= maxH) {
+        return {};
+    }
+    std::string why = "The custom page size " + std::string(name);
+    if (w <= 0 || h <= 0) {
+        why += " cannot be read as a width and a height";
+    } else {
+        why += " is " + inchesAndPoints(w, h);
+        why += request->unitGiven ? "" : " (without a unit the numbers are points)";
+    }
+    why += "; this printer takes " + inchesAndPoints(minW, minH) + " to " +
+           inchesAndPoints(maxW, maxH) +
+           ". Give the unit after the size, as in Custom.5x7in, Custom.127x178mm or Custom.13x18cm";
+    return why;
 }

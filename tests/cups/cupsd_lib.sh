@@ -4,6 +4,8 @@
 #
 #   sb_init QUENZEL PPD          make the sandbox (SB), install the filter and
 #                                the printer description into it
+#   sb_init "" ""                the same, but cupsd uses the system's own
+#                                filters and descriptions (an installed driver)
 #   sb_start                     start cupsd on 127.0.0.1:SB_PORT and the
 #                                socket SB/run/cups.sock; wait until it runs
 #   sb_add_queue NAME            a queue with the description and a file:
@@ -68,23 +70,29 @@ sb_init() {
   chmod 0710 "$SB/spool"
   chmod 01770 "$SB/spool/tmp"
 
-  # Server binaries: the system's, with quenzel added to the filters.
-  local entry
-  for entry in "$serverbin"/*; do
-    [ "$(basename "$entry")" = filter ] && continue
-    ln -s "$entry" "$SB/serverbin/$(basename "$entry")"
-  done
-  for entry in "$serverbin"/filter/*; do
-    ln -s "$entry" "$SB/serverbin/filter/$(basename "$entry")"
-  done
-  install -o root -g root -m 0755 "$quenzel" "$SB/serverbin/filter/quenzel"
+  local entry sb_serverbin=$SB/serverbin sb_datadir=$SB/data
+  if [ -z "$quenzel" ]; then
+    # The installed driver: the system's folders as they are.
+    sb_serverbin=$serverbin
+    sb_datadir=$datadir
+  else
+    # Server binaries: the system's, with quenzel added to the filters.
+    for entry in "$serverbin"/*; do
+      [ "$(basename "$entry")" = filter ] && continue
+      ln -s "$entry" "$SB/serverbin/$(basename "$entry")"
+    done
+    for entry in "$serverbin"/filter/*; do
+      ln -s "$entry" "$SB/serverbin/filter/$(basename "$entry")"
+    done
+    install -o root -g root -m 0755 "$quenzel" "$SB/serverbin/filter/quenzel"
 
-  # Data: the system's, with the description as a model lpinfo can list.
-  for entry in "$datadir"/*; do
-    [ "$(basename "$entry")" = model ] && continue
-    ln -s "$entry" "$SB/data/$(basename "$entry")"
-  done
-  install -o root -g root -m 0644 "$ppd" "$SB/data/model/quenzel/quenzel.ppd"
+    # Data: the system's, with the description as a model lpinfo can list.
+    for entry in "$datadir"/*; do
+      [ "$(basename "$entry")" = model ] && continue
+      ln -s "$entry" "$SB/data/$(basename "$entry")"
+    done
+    install -o root -g root -m 0644 "$ppd" "$SB/data/model/quenzel/quenzel.ppd"
+  fi
 
   SB_PORT=$(sb_free_port) || { sb_log "no free port"; return 1; }
   cat >"$SB/etc/cups-files.conf" <<EOF
@@ -93,8 +101,8 @@ RequestRoot $SB/spool
 TempDir $SB/spool/tmp
 CacheDir $SB/cache
 StateDir $SB/run
-ServerBin $SB/serverbin
-DataDir $SB/data
+ServerBin $sb_serverbin
+DataDir $sb_datadir
 ErrorLog $SB/log/error_log
 PageLog $SB/log/page_log
 AccessLog $SB/log/access_log

@@ -1,4 +1,6 @@
 // Page size form, borderless mode and custom page extents.
+#include "settings/papersize.h"
+#include "settings/ppd.h"
 #include "settings_fixture.h"
 
 namespace {
@@ -231,6 +233,88 @@ TEST_F(CustomSize, MediaNameStaysTerminated) {
     setPaperSize(&record, &header, "PageSize=OthEnv");
     EXPECT_EQ(record.mediaSize.mediaSizeName[14], '\0');
     EXPECT_EQ(record.mediaSize.mediaSizeName[kMaxMediaNameLength], '\0');
+}
+
+TEST(CustomSizeName, UnitsAndPointsByDefault) {
+    auto inches = parseCustomPageName("Custom.5x7in");
+    ASSERT_TRUE(inches);
+    EXPECT_DOUBLE_EQ(inches->widthPoints, 360);
+    EXPECT_DOUBLE_EQ(inches->heightPoints, 504);
+    EXPECT_TRUE(inches->unitGiven);
+    auto mm = parseCustomPageName("custom.76.2X127MM");
+    ASSERT_TRUE(mm);
+    EXPECT_NEAR(mm->widthPoints, 216, 1e-9);
+    EXPECT_NEAR(mm->heightPoints, 360, 1e-9);
+    auto cm = parseCustomPageName("Custom.13x18cm");
+    ASSERT_TRUE(cm);
+    EXPECT_NEAR(cm->widthPoints, 368.5, 0.1);
+    auto points = parseCustomPageName("Custom.5x7");
+    ASSERT_TRUE(points);
+    EXPECT_DOUBLE_EQ(points->widthPoints, 5);
+    EXPECT_FALSE(points->unitGiven);
+    // Unreadable custom names read as 0 x 0; other names are not custom.
+    for (const char* bad : {"Custom.", "Custom.5x", "Custom.5x7furlongs", "Custom.-5x7in"}) {
+        auto request = parseCustomPageName(bad);
+        ASSERT_TRUE(request) << bad;
+        EXPECT_EQ(request->widthPoints, 0) << bad;
+    }
+    EXPECT_FALSE(parseCustomPageName("Letter"));
+    EXPECT_FALSE(parseCustomPageName("5x7.Photo"));
+}
+
+// A description with custom sizes from 3 x 5 in to 8.5 x 14 in.
+class CustomSizeRange : public SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        char path[] = "/tmp/qz-range-XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        path_ = path;
+        std::ofstream(path_)
+            << "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*LanguageVersion: English\n"
+               "*ModelName: \"Range\"\n*NickName: \"Range\"\n*OpenUI *PageSize: PickOne\n"
+               "*DefaultPageSize: Letter\n*PageSize Letter: \"\"\n*CloseUI: *PageSize\n"
+               "*VariablePaperSize: True\n*MaxMediaWidth: \"612\"\n*MaxMediaHeight: \"1008\"\n"
+               "*CustomPageSize True: \"pop pop pop pop pop\"\n"
+               "*ParamCustomPageSize Width: 1 points 216 612\n"
+               "*ParamCustomPageSize Height: 2 points 360 1008\n";
+        ppd_ = openPpd(path_.c_str());
+        ASSERT_TRUE(ppd_);
+    }
+    void TearDown() override {
+        ppd_.reset();
+        std::remove(path_.c_str());
+        SettingsTest::TearDown();
+    }
+    std::string refusal(const char* options) { return customSizeRefusal(options, ppd_.get()); }
+    std::string path_;
+    PpdFile ppd_;
+};
+
+TEST_F(CustomSizeRange, SizesOutsideTheRangeAreRefusedWithSizeAndRange) {
+    std::string why = refusal("PageSize=Custom.5x7");
+    EXPECT_NE(why.find("Custom.5x7 is 0.07 x 0.1 in (5 x 7 pt)"), std::string::npos) << why;
+    EXPECT_NE(why.find("without a unit the numbers are points"), std::string::npos) << why;
+    EXPECT_NE(why.find("3 x 5 in (216 x 360 pt) to 8.5 x 14 in (612 x 1008 pt)"), std::string::npos)
+        << why;
+    EXPECT_NE(refusal("PageSize=Custom.2x3in").find("2 x 3 in"), std::string::npos);
+    EXPECT_NE(refusal("media=Custom.9x14in"), "");  // too wide, named by media
+    EXPECT_NE(refusal("PageSize=Custom.5x7parsecs").find("cannot be read"), std::string::npos);
+}
+
+TEST_F(CustomSizeRange, SizesInsideTheRangeAndOtherNamesPass) {
+    for (const char* fine :
+         {"PageSize=Custom.3x5in", "PageSize=Custom.76.2x127mm", "PageSize=Custom.8.5x14in",
+          "PageSize=Custom.360x504", "PageSize=A4", "media=iso_a4_210x297mm", "", "TonerSave=On"}) {
+        EXPECT_EQ(refusal(fine), "") << fine;
+    }
+    // No description, or one without custom sizes: nothing to check against.
+    EXPECT_EQ(customSizeRefusal("PageSize=Custom.5x7", nullptr), "");
+    PpdFile plain = openPpd((std::string(QZ_TEST_DATA_DIR) + "/settings/minimal.ppd").c_str());
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(customSizeRefusal("PageSize=Custom.5x7", plain.get()), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace printersim {
 
@@ -156,9 +157,12 @@ Bytes alertBlock(const AlertItem& root, const BlockLayout& layout) {
 }
 
 Bytes alertResponse(const Bytes& block, uint8_t classBits) {
-    Bytes response = {0xA5, 0x00, 0x00, 0x50, 0xE0, 0x73, 0x03, 0x08, 0x00, 0x00, classBits};
-    response.resize(kBlockAt, 0);
-    response.insert(response.end(), block.begin(), block.end());
+    // Sized once and filled in place: growing a short initialiser list with
+    // resize() and insert() makes GCC 12's -O3 warn about bounds it misjudges.
+    const uint8_t head[] = {0xA5, 0x00, 0x00, 0x50, 0xE0, 0x73, 0x03, 0x08, 0x00, 0x00, classBits};
+    Bytes response(kBlockAt + block.size(), 0);
+    std::copy(std::begin(head), std::end(head), response.begin());
+    std::copy(block.begin(), block.end(), response.begin() + kBlockAt);
     setLength16(response);
     return response;
 }
@@ -202,9 +206,10 @@ std::vector<Bytes> splitIntoPackets(const Bytes& response, int packets) {
 }
 
 Bytes replyHeader(const Bytes& request) {
-    Bytes header(8, 0);
+    // The request's first 8 bytes (zero-padded), then its bytes 4 to 7 again.
+    Bytes header(12, 0);
     std::copy_n(request.begin(), std::min<size_t>(8, request.size()), header.begin());
-    header.insert(header.end(), header.begin() + 4, header.begin() + 8);
+    std::copy_n(header.begin() + 4, 4, header.begin() + 8);
     return header;
 }
 
