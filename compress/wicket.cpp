@@ -11,6 +11,7 @@
 #include "compress/fdct.h"
 #include "compress/huffmanbits.h"
 #include "compress/quantize.h"
+#include "compress/simd/kernels.h"
 
 namespace {
 
@@ -90,9 +91,9 @@ void buildMapCopies(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
 // once on a failure (separated mode); otherwise every write is attempted, as
 // the coder refuses writes by itself once the buffer is full.
 template <bool kStopOnError>
-int32_t codeBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+int32_t codeBlock(int32_t* block, int32_t component, const int32_t* zigzag, WicketSettings* s,
+                  HuffmanState* coder) {
     const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
-    const int32_t* zigzag = s->zigzagOffsets[component];
     int32_t failure = 0;
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
@@ -173,9 +174,9 @@ struct FastBits {
 };
 
 template <bool kStopOnError>
-int32_t codeBlockFast(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, WicketSettings* s,
+                      HuffmanState* coder) {
     const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
-    const int32_t* zigzag = s->zigzagOffsets[component];
     const uint8_t* category = coder->categoryOf;
     // The pending bits (at most 7, left-aligned in bitBuffer) move to the
     // bottom of the local accumulator.
@@ -271,10 +272,11 @@ int32_t codeBlockFast(int32_t* block, int32_t component, WicketSettings* s, Huff
 // Codes a block by the fast path when the destination has room for any block.
 template <bool kStopOnError>
 int32_t codeAnyBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+    const int32_t* zigzag = s->zigzagOffsets[component];
     if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        return codeBlockFast<kStopOnError>(block, component, s, coder);
+        return codeBlockFast<kStopOnError>(block, component, zigzag, s, coder);
     }
-    return codeBlock<kStopOnError>(block, component, s, coder);
+    return codeBlock<kStopOnError>(block, component, zigzag, s, coder);
 }
 
 // Downsample, transform, quantise one plane and set its zig-zag offsets.
@@ -304,6 +306,308 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     // Every block of the plane needs its map entry, and no more are read.
     const int64_t blocks = int64_t{width / 8} * (pixels / width / 8);
     return mapLength == blocks;
+}
+
+
+// --- Block-column pipeline --------------------------------------------------
+//
+// The path the filter takes: every block fully quantised by the flat
+// quantiser, a power of two.  Rather than downsampling, transforming and
+// quantising whole int32 planes and coding them afterwards (five passes over
+// memory), the band is worked through kChunkBlocks luminance blocks (256
+// pixels) at a time: the vector kernels of compress/simd level-shift,
+// downsample, transform and quantise the chunk's blocks of all components and
+// give a non-zero mask per block, and the coder codes them while they are
+// still in L1.  The control flow around the blocks (restart markers,
+// quantiser markers, DC predictors, refused values, room checks) is that of
+// the plane-by-plane loops below, statement for statement, and the kernels
+// compute the same integers, so the bytes are the same.
+
+constexpr int32_t kChunkBlocks = 32;
+
+// Natural-order non-zero masks to zig-zag order, four bits at a time:
+// bits[t][v] has bit k set for each set bit b of v with
+// s_aiZigZagSequence[k] == 4t + b.
+struct ZigzagNibbles {
+    uint64_t bits[16][16];
+};
+constexpr ZigzagNibbles makeZigzagNibbles() {
+    ZigzagNibbles z{};
+    int32_t position[64] = {};
+    for (int k = 0; k < 64; ++k)
+        position[s_aiZigZagSequence[k]] = k;
+    for (int t = 0; t < 16; ++t) {
+        for (int v = 0; v < 16; ++v) {
+            uint64_t m = 0;
+            for (int b = 0; b < 4; ++b) {
+                if ((v & (1 << b)) != 0) m |= uint64_t{1} << position[4 * t + b];
+            }
+            z.bits[t][v] = m;
+        }
+    }
+    return z;
+}
+constexpr ZigzagNibbles kZigzagNibbles = makeZigzagNibbles();
+
+inline uint64_t zigzagMask(uint64_t natural) {
+    uint64_t m = 0;
+    for (int t = 0; t < 16; ++t)
+        m |= kZigzagNibbles.bits[t][(natural >> (4 * t)) & 15];
+    return m;
+}
+
+// Code and length of every symbol of one table set in one word each,
+// length << 16 | code; AC indexed by the run/size byte.  Entries are copied
+// whatever their use count, as the table lookups of codeBlockFast() read them.
+struct PackedCodes {
+    uint32_t dc[16];
+    uint32_t ac[256];
+};
+
+void packCodes(const CodecTable& t, PackedCodes* p) {
+    auto pack = [](const CodecEntry& e) {
+        return (static_cast<uint32_t>(e.length) << 16) | (static_cast<uint32_t>(e.code) & 0xFFFF);
+    };
+    for (int c = 0; c < 16; ++c)
+        p->dc[c] = pack(t.dc[c]);
+    for (int rs = 0; rs < 256; ++rs) {
+        const int32_t index = codecCodeIndex(rs);
+        p->ac[rs] = index < 0 ? 0 : pack(t.ac[index]);
+    }
+}
+
+// codeBlockFast() for a block of the pipeline: coefficients in natural order
+// (a block of width 8) and its natural-order non-zero mask.  Same symbols,
+// same refusals, same coder state afterwards.
+template <bool kStopOnError>
+int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
+                        const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
+    FastBits f{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
+               coder->bitCount, coder->out, coder->byteStuffing};
+    int32_t failure = 0;
+    int32_t position = coder->coefPosition;
+    auto finish = [&]() {
+        while (f.count >= 8) {
+            f.count -= 8;
+            f.byte(static_cast<uint8_t>(f.acc >> f.count));
+        }
+        coder->bitBuffer = f.count == 0 ? 0 : static_cast<uint32_t>(f.acc << (32 - f.count));
+        coder->bitCount = f.count;
+        const auto written = static_cast<int32_t>(f.out - coder->out);
+        coder->out = f.out;
+        coder->outCount += written;
+        coder->coefPosition = position;
+        return failure;
+    };
+    auto refuse = [&](int32_t r) {
+        if (failure == 0) failure = r;
+        return kStopOnError;
+    };
+    auto put = [&f](uint32_t entry, uint32_t amplitude, int32_t size) {
+        f.put(((entry & 0xFFFF) << size) | amplitude, static_cast<int>(entry >> 16) + size);
+    };
+
+    int32_t dc = coef[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+    }
+    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
+        if (refuse(kHuffValueTooLarge)) return finish();
+    } else {
+        const int32_t sign = dc >> 31;
+        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        position = 0;
+        put(codes.dc[size], static_cast<uint32_t>(dc + sign) & ((uint32_t{1} << size) - 1), size);
+    }
+
+    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    int last = 0;
+    while (nonZero != 0) {
+        const int k = std::countr_zero(nonZero);
+        nonZero &= nonZero - 1;
+        int32_t run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            position += 16;
+            put(codes.ac[0xF0], 0, 0);
+            run -= 16;
+        }
+        position += run + 1;
+        const int32_t c = coef[s_aiZigZagSequence[k]];
+        const int32_t sign = c >> 31;
+        const auto magnitude = static_cast<uint32_t>((c ^ sign) - sign);
+        if (magnitude > static_cast<uint32_t>(kHuffMaxMagnitude)) {
+            if (refuse(kHuffValueTooLarge)) return finish();
+            continue;
+        }
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        if (size > 10) {
+            if (refuse(kCodecBadACSymbol)) return finish();
+            continue;
+        }
+        put(codes.ac[(run << 4) | size], static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1),
+            size);
+    }
+    if (last < 63) put(codes.ac[0x00], 0, 0);
+    return finish();
+}
+
+// One block of the pipeline, by the fast writer when any block fits, else
+// by the careful one (as codeAnyBlock()).
+template <bool kStopOnError>
+int32_t codePipelineBlock(int32_t* coef, uint64_t natural, int32_t component,
+                          const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
+    if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
+        return codeMaskedBlock<kStopOnError>(coef, natural, component, codes, s, coder);
+    }
+    return codeBlock<kStopOnError>(coef, component, s_aiZigZagSequence, s, coder);
+}
+
+// Shift of the flat quantiser when the block-column pipeline can code this
+// call, else -1: the vector path is not forced off, every block is fully
+// quantised by the flat quantiser (bit 1 set, type not 2), that quantiser is
+// a power of two, and no quantiser is below 1 (the plane path refuses those).
+int32_t pipelineQuantShift(const uint8_t* map, int32_t mapLength, const WicketSettings* s) {
+    if (qzsimd::scalarPathForced()) return -1;
+    const int32_t q = s->flatQuant;
+    if (q < 1 || (q & (q - 1)) != 0) return -1;
+    for (int i = 0; i < 64; ++i) {
+        if (s->lumQuant[i] < 1 || s->chromQuant[i] < 1) return -1;
+    }
+    for (int32_t i = 0; i < mapLength; ++i) {
+        if ((map[i] & 2) == 0 || map[i] == 2) return -1;
+    }
+    return std::countr_zero(static_cast<uint32_t>(q));
+}
+
+struct PipelineBuffers {
+    alignas(64) int32_t coefficients[3][kChunkBlocks * 64];
+    uint64_t masks[3][kChunkBlocks];
+};
+
+// wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
+int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows,
+                                int32_t h, int32_t shift, const uint8_t* const* sources,
+                                int32_t capacity, uint8_t* output, int32_t* outLength,
+                                WicketSettings* s, HuffmanState* coder) {
+    PackedCodes codes[2];
+    packCodes(coder->lumCodes, &codes[0]);
+    packCodes(coder->chromCodes, &codes[1]);
+    PipelineBuffers buffers;
+    for (int32_t c = 0; c < 3; ++c)
+        wicketSetPlanarZigZag(c, c > 0 ? width / h : width, s);
+
+    outputBuffer(output, capacity, coder);
+    int32_t failure = 0;
+    auto note = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+    };
+    const int32_t blocksPerRow = width / 8;
+    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
+    for (int32_t by = 0; by < blockRows; ++by) {
+        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
+        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
+            for (int32_t c = 0; c < 3; ++c) {
+                qzsimd::transformBlocks(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
+                                        static_cast<size_t>(width),
+                                        static_cast<size_t>(c == 0 ? n : n / h), c > 0 && h == 2,
+                                        shift, buffers.coefficients[c], buffers.masks[c]);
+            }
+            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
+                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    note(restartMarker(coder));
+                    s->restartMcuCount = 0;
+                    clearPredictors(s);
+                }
+                s->restartMcuCount++;
+                const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
+                if (bit != prevBit) {
+                    if (s->emitQMarkers) {
+                        note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                           : quantizationTableMarker(bit, coder));
+                    }
+                    clearPredictors(s);
+                    prevBit = bit;
+                }
+                const int32_t i = bx - bx0;
+                note(codePipelineBlock<false>(buffers.coefficients[0] + 64 * i, buffers.masks[0][i],
+                                              0, codes[0], s, coder));
+                if (h == 2 && (bx & 1) == 0) continue;
+                const int32_t j = h == 2 ? (i - 1) / 2 : i;
+                for (int32_t c = 1; c < 3; ++c) {
+                    note(codePipelineBlock<false>(buffers.coefficients[c] + 64 * j,
+                                                  buffers.masks[c][j], c, codes[1], s, coder));
+                }
+            }
+        }
+    }
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        note(restartMarker(coder));
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    note(finishEncoding(outLength, coder));
+    return failure == 0 ? 0 : kWicketSizeError;
+}
+
+// One plane of wicketCompressSeparatedPlanes() through the pipeline.
+int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockRows,
+                               int32_t shift, const uint8_t* source, int32_t capacity,
+                               uint8_t* output, int32_t* outLength, WicketSettings* s,
+                               HuffmanState* coder) {
+    PackedCodes codes;
+    packCodes(coder->lumCodes, &codes);
+    PipelineBuffers buffers;
+    wicketSetPlanarZigZag(0, width, s);
+
+    outputBuffer(output, capacity, coder);
+    const int32_t blocksPerRow = width / 8;
+    bool prevBit = (map[0] & 2) == 0;
+    for (int32_t by = 0; by < blockRows; ++by) {
+        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
+        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
+            qzsimd::transformBlocks(source + rowStart + 8 * static_cast<size_t>(bx0),
+                                    static_cast<size_t>(width), static_cast<size_t>(n), false,
+                                    shift, buffers.coefficients[0], buffers.masks[0]);
+            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
+                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    if (restartMarker(coder) != 0) return kWicketSizeError;
+                    s->restartMcuCount = 0;
+                    s->prevDC[0] = 0;
+                }
+                s->restartMcuCount++;
+                const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
+                if (bit != prevBit) {
+                    if (s->emitQMarkers) {
+                        const int32_t r = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                                        : quantizationTableMarker(bit, coder);
+                        if (r != 0) return kWicketSizeError;
+                    }
+                    s->prevDC[0] = 0;
+                    prevBit = bit;
+                }
+                const int32_t i = bx - bx0;
+                if (codePipelineBlock<true>(buffers.coefficients[0] + 64 * i, buffers.masks[0][i], 0,
+                                            codes, s, coder) != 0) {
+                    return kWicketSizeError;
+                }
+            }
+        }
+    }
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        if (restartMarker(coder) != 0) return kWicketSizeError;
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    int32_t length = 0;
+    if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
+    *outLength = length;
+    return 0;
 }
 
 }  // namespace
@@ -499,6 +803,16 @@ int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32
     }
     if (!sizesFit(mapLength, width, pixels, h, 1)) return kWicketSizeError;
 
+    // With every block fully quantised by the flat quantiser, every map bit 1
+    // is set, so the original map gives the same quantiser changes as the
+    // copies built below.
+    const int32_t shift = pipelineQuantShift(blockTypes, mapLength, s);
+    if (shift >= 0) {
+        const uint8_t* sources[3] = {yPlane, cbPlane, crPlane};
+        return compressPlanesByColumns(blockTypes, width, mapLength / (width / 8), h, shift,
+                                       sources, capacity, output, outLength, s, coder);
+    }
+
     const size_t n = static_cast<size_t>(pixels);
     const size_t m = static_cast<size_t>(mapLength);
     if (!reserveWork(s, 3 * n, 2 * m)) return kWicketMissingArgument;
@@ -602,6 +916,14 @@ int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTyp
         h = 2;
     }
     if (!sizesFit(mapLength, width, pixels, h, v)) return kWicketSizeError;
+
+    if (planeCount == 1) {
+        const int32_t shift = pipelineQuantShift(blockTypes, mapLength, s);
+        if (shift >= 0) {
+            return compressPlaneByColumns(blockTypes, width, mapLength / (width / 8), shift, yPlane,
+                                          capacity, yOutput, yLength, s, coder);
+        }
+    }
 
     const size_t n = static_cast<size_t>(pixels);
     const size_t m = static_cast<size_t>(mapLength);

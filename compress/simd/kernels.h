@@ -1,0 +1,47 @@
+// Vector kernels of the band coder, chosen at run time for the processor
+// (SSSE3 / SSE4 / AVX2 / AVX-512 on x86-64, NEON on aarch64, a portable
+// 128-bit emulation elsewhere) through Highway's dynamic dispatch.
+//
+// Every kernel computes exactly the integers of the portable code it
+// replaces (colorconvert.cpp, downsample.cpp, fdct.cpp, quantize.cpp): the
+// same formulas in 32-bit lanes, so the bytes of a job do not depend on the
+// processor or on which path ran.
+//
+// Setting the environment variable QZ_FORCE_SCALAR=1 (read once, at the first
+// use) makes the compressor and the colour conversion take their portable
+// scalar path instead: whole-plane downsampling, transform and quantisation,
+// and the per-pixel conversion.  The tests run both paths and compare bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qzsimd {
+
+// True when the portable scalar path is to be used: QZ_FORCE_SCALAR set to
+// anything but "" or "0" at the first call, or forceScalarPath(true) since.
+bool scalarPathForced();
+// Overrides the environment for this process (tests and benchmarks).
+void forceScalarPath(bool scalar);
+// Name of the instruction set the dispatcher chose ("AVX2", "NEON", ...).
+const char* kernelTargetName();
+
+// Converts `count` RGB pixels (3 bytes each) into the Y, Cb and Cr planes
+// with the 10-bit fixed-point JFIF formulas of colorconvert.cpp.
+void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr);
+
+// Turns `count` 8x8 blocks of a byte plane into quantised DCT coefficients.
+// Block i covers lines 0..7 (`stride` bytes apart) and columns 8i..8i+7 of
+// `source`, or columns 16i..16i+15 averaged in pairs when `halve` is set
+// (4:2:2 chroma).  Every coefficient is quantised by 2^quantShift, rounding
+// half away from zero (the flat quantiser of quantize.cpp).
+//
+// coefficients receives 64 values per block in natural row-major order (the
+// layout of one block of fDCTransform's plane with a width of 8); nonZero[i]
+// gets bit r * 8 + c set when coefficient (row r, column c) of block i is
+// non-zero.  A block whose 64 samples are equal skips the transform: its
+// coefficients are computed directly (see kernels.cpp).
+void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve,
+                     int quantShift, int32_t* coefficients, uint64_t* nonZero);
+
+}  // namespace qzsimd
