@@ -4,6 +4,8 @@
 #include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -314,7 +316,7 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
 // The path the filter takes: every block fully quantised by the flat
 // quantiser, a power of two.  Rather than downsampling, transforming and
 // quantising whole int32 planes and coding them afterwards (five passes over
-// memory), the band is worked through kChunkBlocks luminance blocks (256
+// memory), the band is worked through kChunkBlocks luminance blocks (128
 // pixels) at a time: the vector kernels of compress/simd level-shift,
 // downsample, transform and quantise the chunk's blocks of all components and
 // give a non-zero mask per block, and the coder codes them while they are
@@ -323,7 +325,7 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
 // the plane-by-plane loops below, statement for statement, and the kernels
 // compute the same integers, so the bytes are the same.
 
-constexpr int32_t kChunkBlocks = 32;
+constexpr int32_t kChunkBlocks = 16;
 
 // Natural-order non-zero masks to zig-zag order, four bits at a time:
 // bits[t][v] has bit k set for each set bit b of v with
@@ -455,15 +457,133 @@ int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component
     return finish();
 }
 
-// One block of the pipeline, by the fast writer when any block fits, else
-// by the careful one (as codeAnyBlock()).
-template <bool kStopOnError>
-int32_t codePipelineBlock(int32_t* coef, uint64_t natural, int32_t component,
-                          const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
-    if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        return codeMaskedBlock<kStopOnError>(coef, natural, component, codes, s, coder);
+// The pipeline's bit writer, kept in registers from block to block: up to 64
+// pending bits in `acc` (the low 64 - free bits; higher bits are stale),
+// written eight bytes at a time, byte by byte only when one of them is 0xFF
+// and needs its stuffing zero.  load() takes over the coder's pending bits
+// (at most 7), store() writes the whole bytes and hands the rest back, so
+// that markers and the careful block writer run on the coder as usual in
+// between.  The bytes are those of FastBits and huffPutBits().
+struct BandBits {
+    uint64_t acc = 0;
+    int free = 64;
+    uint8_t* out = nullptr;
+    uint8_t* base = nullptr;  // coder->out at load()
+    bool stuffing = false;
+
+    bool held = false;  // the writer holds the coder's bits (else the coder keeps them)
+
+    // A coder whose buffer filled up may keep more than 7 bits that can no
+    // longer be written; those stay with it (held false), and the room check
+    // sends every further block to the coder.
+    void load(const HuffmanState* c) {
+        out = base = c->out;
+        stuffing = c->byteStuffing;
+        held = c->bitCount <= 7;
+        acc = !held || c->bitCount == 0 ? 0 : c->bitBuffer >> (32 - c->bitCount);
+        free = held ? 64 - c->bitCount : 0;
     }
-    return codeBlock<kStopOnError>(coef, component, s_aiZigZagSequence, s, coder);
+    void byte(uint8_t b) {
+        *out++ = b;
+        if (b == 0xFF && stuffing) *out++ = 0x00;
+    }
+    void store(HuffmanState* c) {
+        if (!held) return;
+        held = false;
+        int count = 64 - free;
+        while (count >= 8) {
+            count -= 8;
+            byte(static_cast<uint8_t>(acc >> count));
+        }
+        const uint64_t pending = acc & ((uint64_t{1} << count) - 1);
+        c->bitBuffer = count == 0 ? 0 : static_cast<uint32_t>(pending << (32 - count));
+        c->bitCount = count;
+        c->outCount += static_cast<int32_t>(out - base);
+        c->out = out;
+        base = out;
+    }
+    // Bytes written since load(), as the coder will count them.
+    int32_t written() const { return static_cast<int32_t>(out - base); }
+    void flush64() {
+        const uint64_t inverted = ~acc;
+        if (!stuffing ||
+            ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) == 0) {
+            uint64_t bigEndian = acc;
+            if constexpr (std::endian::native == std::endian::little) {
+                bigEndian = __builtin_bswap64(acc);
+            }
+            std::memcpy(out, &bigEndian, 8);
+            out += 8;
+        } else {
+            for (int shift = 56; shift >= 0; shift -= 8)
+                byte(static_cast<uint8_t>(acc >> shift));
+        }
+    }
+    // Appends the n low bits of bits (nothing above them set), n <= 32.
+    void put(uint64_t bits, int n) {
+        free -= n;
+        if (free >= 0) {
+            acc = (acc << n) | bits;
+            return;
+        }
+        const int over = -free;  // bits that do not fit any more
+        acc = (acc << (n - over)) | (bits >> over);
+        flush64();
+        acc = bits;
+        free += 64;
+    }
+};
+
+// codeMaskedBlock() with the symbols of the kernels (no wide AC) and the
+// writer above.  position gets the coder's coefPosition afterwards.
+template <bool kStopOnError>
+int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
+                        int32_t component, const PackedCodes& codes, WicketSettings* s,
+                        BandBits& w, int32_t* position) {
+    int32_t failure = 0;
+    int32_t dc = coef[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+    }
+    int32_t start = 0;  // coefPosition before the AC
+    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
+        failure = kHuffValueTooLarge;
+        if (kStopOnError) return failure;
+        start = *position;
+    } else {
+        const int32_t sign = dc >> 31;
+        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        const uint32_t e = codes.dc[size];
+        w.put(((e & 0xFFFF) << size) | (static_cast<uint32_t>(dc + sign) & ((1u << size) - 1)),
+              static_cast<int>(e >> 16) + size);
+    }
+
+    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    int last = 0;
+    while (nonZero != 0) {
+        const int k = std::countr_zero(nonZero);
+        nonZero &= nonZero - 1;
+        int32_t run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            const uint32_t zrl = codes.ac[0xF0];
+            w.put(zrl & 0xFFFF, static_cast<int>(zrl >> 16));
+            run -= 16;
+        }
+        const uint32_t symbol = symbols[s_aiZigZagSequence[k]];
+        const uint32_t size = symbol >> 16;
+        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | size];
+        w.put(((e & 0xFFFF) << size) | (symbol & 0xFFFF), static_cast<int>((e >> 16) + size));
+    }
+    if (last < 63) {
+        const uint32_t eob = codes.ac[0x00];
+        w.put(eob & 0xFFFF, static_cast<int>(eob >> 16));
+    }
+    *position = start + last;
+    return failure;
 }
 
 // Shift of the flat quantiser when the block-column pipeline can code this
@@ -483,10 +603,45 @@ int32_t pipelineQuantShift(const uint8_t* map, int32_t mapLength, const WicketSe
     return std::countr_zero(static_cast<uint32_t>(q));
 }
 
-struct PipelineBuffers {
-    alignas(64) int32_t coefficients[3][kChunkBlocks * 64];
-    uint64_t masks[3][kChunkBlocks];
+// One component's blocks of a chunk, as the kernels leave them.
+struct ChunkBlocks {
+    alignas(64) int32_t coefficients[kChunkBlocks * 64];
+    alignas(64) uint32_t symbols[kChunkBlocks * 64];
+    uint64_t masks[kChunkBlocks];
+    uint8_t wide[kChunkBlocks];
+
+    void transform(const uint8_t* source, size_t stride, int32_t count, bool halve, int32_t shift) {
+        qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
+                                coefficients, symbols, masks, wide);
+    }
 };
+
+// Codes block i of a chunk: by the symbol writer when it has room for any
+// block and no AC is wide, else through the coder (codeMaskedBlock() or
+// codeBlock(), as codeAnyBlock() chooses), with the writer's bits handed
+// over and back.  Returns the block's failure.
+template <bool kStopOnError>
+int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const PackedCodes& codes,
+                       WicketSettings* s, HuffmanState* coder, BandBits& w) {
+    // Room for any block, plus the up to 8 pending bytes and their stuffing.
+    const int64_t room = int64_t{coder->outCapacity} - coder->outCount - w.written();
+    if (w.held && room >= kBlockRoom + 16 && b.wide[i] == 0) {
+        return codeSymbolBlock<kStopOnError>(b.coefficients + 64 * i, b.symbols + 64 * i,
+                                             b.masks[i], component, codes, s, w,
+                                             &coder->coefPosition);
+    }
+    w.store(coder);
+    int32_t r;
+    if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
+        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.masks[i], component, codes, s,
+                                          coder);
+    } else {
+        r = codeBlock<kStopOnError>(b.coefficients + 64 * i, component, s_aiZigZagSequence, s,
+                                    coder);
+    }
+    w.load(coder);
+    return r;
+}
 
 // wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
 int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows,
@@ -496,11 +651,13 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
     PackedCodes codes[2];
     packCodes(coder->lumCodes, &codes[0]);
     packCodes(coder->chromCodes, &codes[1]);
-    PipelineBuffers buffers;
+    auto chunks = std::make_unique<ChunkBlocks[]>(3);
     for (int32_t c = 0; c < 3; ++c)
         wicketSetPlanarZigZag(c, c > 0 ? width / h : width, s);
 
     outputBuffer(output, capacity, coder);
+    BandBits w;
+    w.load(coder);
     int32_t failure = 0;
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
@@ -512,14 +669,15 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
         for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
             const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
             for (int32_t c = 0; c < 3; ++c) {
-                qzsimd::transformBlocks(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
-                                        static_cast<size_t>(width),
-                                        static_cast<size_t>(c == 0 ? n : n / h), c > 0 && h == 2,
-                                        shift, buffers.coefficients[c], buffers.masks[c]);
+                chunks[c].transform(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
+                                    static_cast<size_t>(width), c == 0 ? n : n / h,
+                                    c > 0 && h == 2, shift);
             }
             for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
                 if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    w.store(coder);
                     note(restartMarker(coder));
+                    w.load(coder);
                     s->restartMcuCount = 0;
                     clearPredictors(s);
                 }
@@ -527,24 +685,24 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
                 const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
                 if (bit != prevBit) {
                     if (s->emitQMarkers) {
+                        w.store(coder);
                         note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
                                            : quantizationTableMarker(bit, coder));
+                        w.load(coder);
                     }
                     clearPredictors(s);
                     prevBit = bit;
                 }
                 const int32_t i = bx - bx0;
-                note(codePipelineBlock<false>(buffers.coefficients[0] + 64 * i, buffers.masks[0][i],
-                                              0, codes[0], s, coder));
+                note(codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w));
                 if (h == 2 && (bx & 1) == 0) continue;
                 const int32_t j = h == 2 ? (i - 1) / 2 : i;
-                for (int32_t c = 1; c < 3; ++c) {
-                    note(codePipelineBlock<false>(buffers.coefficients[c] + 64 * j,
-                                                  buffers.masks[c][j], c, codes[1], s, coder));
-                }
+                for (int32_t c = 1; c < 3; ++c)
+                    note(codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w));
             }
         }
     }
+    w.store(coder);
     if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
         note(restartMarker(coder));
         s->restartMcuCount = 0;
@@ -561,22 +719,30 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
                                HuffmanState* coder) {
     PackedCodes codes;
     packCodes(coder->lumCodes, &codes);
-    PipelineBuffers buffers;
+    auto chunk = std::make_unique<ChunkBlocks>();
     wicketSetPlanarZigZag(0, width, s);
 
     outputBuffer(output, capacity, coder);
+    BandBits w;
+    w.load(coder);
+    // Any failure ends the plane; the writer's bytes are handed back first.
+    auto fail = [&]() {
+        w.store(coder);
+        return kWicketSizeError;
+    };
     const int32_t blocksPerRow = width / 8;
     bool prevBit = (map[0] & 2) == 0;
     for (int32_t by = 0; by < blockRows; ++by) {
         const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
         for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
             const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            qzsimd::transformBlocks(source + rowStart + 8 * static_cast<size_t>(bx0),
-                                    static_cast<size_t>(width), static_cast<size_t>(n), false,
-                                    shift, buffers.coefficients[0], buffers.masks[0]);
+            chunk->transform(source + rowStart + 8 * static_cast<size_t>(bx0),
+                             static_cast<size_t>(width), n, false, shift);
             for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
                 if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    w.store(coder);
                     if (restartMarker(coder) != 0) return kWicketSizeError;
+                    w.load(coder);
                     s->restartMcuCount = 0;
                     s->prevDC[0] = 0;
                 }
@@ -584,21 +750,22 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
                 const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
                 if (bit != prevBit) {
                     if (s->emitQMarkers) {
+                        w.store(coder);
                         const int32_t r = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
                                                         : quantizationTableMarker(bit, coder);
                         if (r != 0) return kWicketSizeError;
+                        w.load(coder);
                     }
                     s->prevDC[0] = 0;
                     prevBit = bit;
                 }
-                const int32_t i = bx - bx0;
-                if (codePipelineBlock<true>(buffers.coefficients[0] + 64 * i, buffers.masks[0][i], 0,
-                                            codes, s, coder) != 0) {
-                    return kWicketSizeError;
+                if (codeChunkBlock<true>(*chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
+                    return fail();
                 }
             }
         }
     }
+    w.store(coder);
     if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
         if (restartMarker(coder) != 0) return kWicketSizeError;
         s->restartMcuCount = 0;

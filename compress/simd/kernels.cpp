@@ -124,7 +124,8 @@ inline void ScalarTransform8(int32_t* d, ptrdiff_t stride) {
 
 void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
                      int quantShift, int32_t* HWY_RESTRICT coefficients,
-                     uint64_t* HWY_RESTRICT nonZero) {
+                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                     uint8_t* HWY_RESTRICT wide) {
     const int32_t half = (1 << quantShift) >> 1;
     for (size_t i = 0; i < count; ++i) {
         int32_t* c = coefficients + 64 * i;
@@ -139,11 +140,22 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
         for (size_t x = 0; x < 8; ++x)
             ScalarTransform8<2, 15, 0>(c + x, 8);
         uint64_t mask = 0;
+        uint8_t isWide = 0;
         for (size_t k = 0; k < 64; ++k) {
-            c[k] = QuantizeScalar(c[k], half, quantShift);
-            mask |= uint64_t{c[k] != 0} << k;
+            const int32_t q = QuantizeScalar(c[k], half, quantShift);
+            c[k] = q;
+            mask |= uint64_t{q != 0} << k;
+            const uint32_t magnitude = static_cast<uint32_t>(q < 0 ? -q : q);
+            if (k > 0 && magnitude > 1023) isWide = 1;
+            int size = 0;
+            while ((magnitude >> size) != 0)
+                ++size;
+            const uint32_t amplitude =
+                static_cast<uint32_t>(q < 0 ? q - 1 : q) & ((uint32_t{1} << size) - 1);
+            symbols[64 * i + k] = (static_cast<uint32_t>(size) << 16) | (amplitude & 0xFFFF);
         }
         nonZero[i] = mask;
+        wide[i] = isWide;
     }
 }
 #else
@@ -249,13 +261,17 @@ HWY_INLINE void Transpose8x8(DB d, VB* v) {
 
 void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
                      int quantShift, int32_t* HWY_RESTRICT coefficients,
-                     uint64_t* HWY_RESTRICT nonZero) {
+                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                     uint8_t* HWY_RESTRICT wide) {
     const DB d;
     const hn::Rebind<uint8_t, DB> d8;
     const hn::Rebind<uint16_t, DB> d16;
     const int32_t half = (1 << quantShift) >> 1;
     const VB vHalf = hn::Set(d, half);
     const VB zero = hn::Zero(d);
+    const hn::Rebind<float, DB> df;
+    const VB largest = hn::Set(d, 1023);
+    const VB one = hn::Set(d, 1);
 
     for (size_t i = 0; i < count; ++i) {
         int32_t* coef = coefficients + 64 * i;
@@ -296,6 +312,7 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
                 hn::StoreU(zero, d, coef + k);
             coef[0] = dc;
             nonZero[i] = dc != 0 ? 1 : 0;
+            wide[i] = 0;
             continue;
         }
 
@@ -307,20 +324,41 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
         // Pass 2 down the columns: each vector is a row (lanes = columns).
         TransformAll<2, 15, 0>(d, v);
 
+        // Quantise; then the coding size and amplitude bits of every value.
+        // The size is the bit length of the magnitude a: converted to float
+        // (exact below 2^24) a has the exponent size - 1, so the biased
+        // exponent field minus 126 is the size, and the float with the
+        // mantissa cleared is 2^(size - 1).
         uint64_t mask = 0;
+        auto tooWide = hn::Gt(zero, zero);
+        uint32_t* sym = symbols + 64 * i;
         for (size_t r = 0; r < 8; ++r) {
             for (size_t h = 0; h < kHalves; ++h) {
                 const VB c = v[r * kHalves + h];
                 const VB sign = hn::ShiftRight<31>(c);
-                const VB q = hn::ShiftRightSame(hn::Add(hn::Abs(c), vHalf), quantShift);
-                const VB signedQ = hn::Sub(hn::Xor(q, sign), sign);
-                hn::StoreU(signedQ, d, coef + r * 8 + kLanes * h);
+                const VB magnitude = hn::ShiftRightSame(hn::Add(hn::Abs(c), vHalf), quantShift);
+                const VB q = hn::Sub(hn::Xor(magnitude, sign), sign);
+                hn::StoreU(q, d, coef + r * 8 + kLanes * h);
                 uint8_t bits[8] = {};
-                hn::StoreMaskBits(d, hn::Ne(signedQ, zero), bits);
+                hn::StoreMaskBits(d, hn::Ne(q, zero), bits);
                 mask |= uint64_t{bits[0]} << (r * 8 + kLanes * h);
+
+                const VB asFloat = hn::BitCast(d, hn::ConvertTo(df, magnitude));
+                const VB size = hn::Sub(hn::ShiftRight<23>(asFloat), hn::Set(d, 126));
+                const VB topBit =
+                    hn::ConvertTo(d, hn::BitCast(df, hn::And(asFloat, hn::Set(d, 0x7F800000))));
+                const VB amplitude =
+                    hn::And(hn::Add(q, sign), hn::Sub(hn::Add(topBit, topBit), one));
+                hn::StoreU(hn::Or(hn::ShiftLeft<16>(size), amplitude), d,
+                           reinterpret_cast<int32_t*>(sym) + r * 8 + kLanes * h);
+                auto over = hn::Gt(magnitude, largest);
+                // The DC may be wide; only the AC count.
+                if (r == 0 && h == 0) over = hn::And(over, hn::Not(hn::FirstN(d, 1)));
+                tooWide = hn::Or(tooWide, over);
             }
         }
         nonZero[i] = mask;
+        wide[i] = hn::AllFalse(d, tooWide) ? 0 : 1;
     }
 }
 #endif  // HWY_TARGET == HWY_SCALAR
@@ -367,9 +405,10 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
 }
 
 void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* coefficients, uint64_t* nonZero) {
+                     int quantShift, int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero,
+                     uint8_t* wide) {
     HWY_DYNAMIC_DISPATCH(TransformBlocks)
-    (source, stride, count, halve, quantShift, coefficients, nonZero);
+    (source, stride, count, halve, quantShift, coefficients, symbols, nonZero, wide);
 }
 
 }  // namespace qzsimd

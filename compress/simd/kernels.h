@@ -36,12 +36,20 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
 // (4:2:2 chroma).  Every coefficient is quantised by 2^quantShift, rounding
 // half away from zero (the flat quantiser of quantize.cpp).
 //
-// coefficients receives 64 values per block in natural row-major order (the
-// layout of one block of fDCTransform's plane with a width of 8); nonZero[i]
-// gets bit r * 8 + c set when coefficient (row r, column c) of block i is
-// non-zero.  A block whose 64 samples are equal skips the transform: its
-// coefficients are computed directly (see kernels.cpp).
+// Per block i, all in natural row-major order (index r * 8 + c for row r,
+// column c, the layout of one block of fDCTransform's plane of width 8):
+//   coefficients[64 i ..]: the quantised coefficients;
+//   symbols[64 i ..]: for each non-zero AC coefficient of magnitude below
+//     1024, its entropy-coding size s (bits of the magnitude) in bits 16..20
+//     and its s amplitude bits (the value, or value - 1 when negative, T.81
+//     F.1.2.1) in bits 0..15; other entries are unspecified;
+//   nonZero[i]: bit r * 8 + c set when that coefficient is non-zero;
+//   wide[i]: 1 when an AC coefficient has a magnitude of 1024 or more (its
+//     symbol entry is then not valid), else 0.
+// A block whose 64 samples are equal skips the transform: its coefficients
+// are computed directly (see kernels.cpp); its AC are all zero.
 void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* coefficients, uint64_t* nonZero);
+                     int quantShift, int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero,
+                     uint8_t* wide);
 
 }  // namespace qzsimd
