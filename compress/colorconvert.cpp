@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "compress/simd/kernels.h"
+
 namespace {
 
 // JFIF full-range YCbCr with the BT.601 weights, scaled by 1024:
@@ -150,6 +152,9 @@ int32_t rgbtoYCbCr(uint32_t bytesPerLine, uint32_t inputBytes, const uint8_t* in
         std::memset(cr, kWhiteChroma, planeSize);
     }
 
+    // The vector kernel computes the same formulas; QZ_FORCE_SCALAR=1 keeps
+    // the portable loop below.
+    const bool vectors = !qzsimd::scalarPathForced();
     bool ink = false;
     for (uint32_t i = 0; i < lines; ++i) {
         const uint8_t* line = input + size_t{i} * bytesPerLine;
@@ -158,7 +163,12 @@ int32_t rgbtoYCbCr(uint32_t bytesPerLine, uint32_t inputBytes, const uint8_t* in
         // Pixel end - 1 is not white, so the scan stops inside the line.
         const size_t begin = firstNonWhiteByte(line, size_t{end} * 3) / 3;
         const size_t offset = size_t{i} * stride + begin;
-        convertRun(line + 3 * begin, end - begin, y + offset, cb + offset, cr + offset);
+        if (vectors) {
+            qzsimd::convertRgbRun(line + 3 * begin, end - begin, y + offset, cb + offset,
+                                  cr + offset);
+        } else {
+            convertRun(line + 3 * begin, end - begin, y + offset, cb + offset, cr + offset);
+        }
         ink = true;
     }
     return ink ? kColorInk : kColorNoInk;

@@ -310,7 +310,6 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     return mapLength == blocks;
 }
 
-
 // --- Block-column pipeline --------------------------------------------------
 //
 // The path the filter takes: every block fully quantised by the flat
@@ -450,8 +449,8 @@ int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component
             if (refuse(kCodecBadACSymbol)) return finish();
             continue;
         }
-        put(codes.ac[(run << 4) | size], static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1),
-            size);
+        put(codes.ac[(run << 4) | size],
+            static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1), size);
     }
     if (last < 63) put(codes.ac[0x00], 0, 0);
     return finish();
@@ -538,8 +537,8 @@ struct BandBits {
 // writer above.  position gets the coder's coefPosition afterwards.
 template <bool kStopOnError>
 int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
-                        int32_t component, const PackedCodes& codes, WicketSettings* s,
-                        BandBits& w, int32_t* position) {
+                        int32_t component, const PackedCodes& codes, WicketSettings* s, BandBits& w,
+                        int32_t* position) {
     int32_t failure = 0;
     int32_t dc = coef[0];
     if (s->useDeltaDC) {
@@ -644,10 +643,10 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
 }
 
 // wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
-int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows,
-                                int32_t h, int32_t shift, const uint8_t* const* sources,
-                                int32_t capacity, uint8_t* output, int32_t* outLength,
-                                WicketSettings* s, HuffmanState* coder) {
+int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows, int32_t h,
+                                int32_t shift, const uint8_t* const* sources, int32_t capacity,
+                                uint8_t* output, int32_t* outLength, WicketSettings* s,
+                                HuffmanState* coder) {
     PackedCodes codes[2];
     packCodes(coder->lumCodes, &codes[0]);
     packCodes(coder->chromCodes, &codes[1]);
@@ -670,8 +669,8 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
             const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
             for (int32_t c = 0; c < 3; ++c) {
                 chunks[c].transform(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
-                                    static_cast<size_t>(width), c == 0 ? n : n / h,
-                                    c > 0 && h == 2, shift);
+                                    static_cast<size_t>(width), c == 0 ? n : n / h, c > 0 && h == 2,
+                                    shift);
             }
             for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
                 if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
@@ -713,10 +712,9 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
 }
 
 // One plane of wicketCompressSeparatedPlanes() through the pipeline.
-int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockRows,
-                               int32_t shift, const uint8_t* source, int32_t capacity,
-                               uint8_t* output, int32_t* outLength, WicketSettings* s,
-                               HuffmanState* coder) {
+int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockRows, int32_t shift,
+                               const uint8_t* source, int32_t capacity, uint8_t* output,
+                               int32_t* outLength, WicketSettings* s, HuffmanState* coder) {
     PackedCodes codes;
     packCodes(coder->lumCodes, &codes);
     auto chunk = std::make_unique<ChunkBlocks>();

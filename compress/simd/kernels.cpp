@@ -53,19 +53,19 @@ void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_R
         const auto r = hn::PromoteTo(d, r8);
         const auto g = hn::PromoteTo(d, g8);
         const auto b = hn::PromoteTo(d, b8);
-        const auto yv = hn::ShiftRight<10>(hn::Add(
-            hn::Add(hn::Mul(r, hn::Set(d, 306)), hn::Mul(g, hn::Set(d, 601))),
-            hn::Add(hn::Mul(b, hn::Set(d, 117)), round)));
-        const auto cbv = hn::Add(
-            hn::ShiftRight<10>(hn::Add(
-                hn::Add(hn::Mul(b, hn::Set(d, 512)), hn::Mul(r, hn::Set(d, -173))),
-                hn::Add(hn::Mul(g, hn::Set(d, -339)), round))),
-            offset);
-        const auto crv = hn::Add(
-            hn::ShiftRight<10>(hn::Add(
-                hn::Add(hn::Mul(r, hn::Set(d, 512)), hn::Mul(g, hn::Set(d, -429))),
-                hn::Add(hn::Mul(b, hn::Set(d, -83)), round))),
-            offset);
+        const auto yv = hn::ShiftRight<10>(
+            hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 306)), hn::Mul(g, hn::Set(d, 601))),
+                    hn::Add(hn::Mul(b, hn::Set(d, 117)), round)));
+        const auto cbv =
+            hn::Add(hn::ShiftRight<10>(
+                        hn::Add(hn::Add(hn::Mul(b, hn::Set(d, 512)), hn::Mul(r, hn::Set(d, -173))),
+                                hn::Add(hn::Mul(g, hn::Set(d, -339)), round))),
+                    offset);
+        const auto crv =
+            hn::Add(hn::ShiftRight<10>(
+                        hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 512)), hn::Mul(g, hn::Set(d, -429))),
+                                hn::Add(hn::Mul(b, hn::Set(d, -83)), round))),
+                    offset);
         hn::StoreU(hn::DemoteTo(d8, yv), d8, y + x);
         hn::StoreU(hn::DemoteTo(d8, cbv), d8, cb + x);
         hn::StoreU(hn::DemoteTo(d8, crv), d8, cr + x);
@@ -183,10 +183,10 @@ HWY_INLINE void Transform8(DB d, VB* x) {
     x[0] = hn::ShiftRight<kEvenShift>(hn::Add(tmp10, tmp11));
     x[4] = hn::ShiftRight<kEvenShift>(hn::Sub(tmp10, tmp11));
     const VB z1e = hn::Mul(hn::Add(tmp12, tmp13), hn::Set(d, 4433));
-    x[2] = hn::ShiftRight<kOddShift>(
-        hn::Add(hn::Add(z1e, hn::Mul(tmp13, hn::Set(d, 6270))), round));
-    x[6] = hn::ShiftRight<kOddShift>(
-        hn::Add(hn::Sub(z1e, hn::Mul(tmp12, hn::Set(d, 15137))), round));
+    x[2] =
+        hn::ShiftRight<kOddShift>(hn::Add(hn::Add(z1e, hn::Mul(tmp13, hn::Set(d, 6270))), round));
+    x[6] =
+        hn::ShiftRight<kOddShift>(hn::Add(hn::Sub(z1e, hn::Mul(tmp12, hn::Set(d, 15137))), round));
 
     const VB z1 = hn::Mul(hn::Add(tmp4, tmp7), hn::Set(d, -7373));
     const VB z2 = hn::Mul(hn::Add(tmp5, tmp6), hn::Set(d, -20995));
@@ -285,7 +285,8 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
                     uint16_t pairs[kLanes];
                     std::memcpy(pairs, p, sizeof pairs);
                     const VB both = hn::PromoteTo(d, hn::LoadU(d16, pairs));
-                    const VB sum = hn::Add(hn::And(both, hn::Set(d, 0xFF)), hn::ShiftRight<8>(both));
+                    const VB sum =
+                        hn::Add(hn::And(both, hn::Set(d, 0xFF)), hn::ShiftRight<8>(both));
                     v[r * kHalves + h] =
                         hn::ShiftLeft<2>(hn::ShiftRight<1>(hn::Sub(sum, hn::Set(d, 255))));
                 } else {
@@ -404,9 +405,8 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
     HWY_DYNAMIC_DISPATCH(ConvertRgbRun)(rgb, count, y, cb, cr);
 }
 
-void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero,
-                     uint8_t* wide) {
+void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
+                     int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero, uint8_t* wide) {
     HWY_DYNAMIC_DISPATCH(TransformBlocks)
     (source, stride, count, halve, quantShift, coefficients, symbols, nonZero, wide);
 }

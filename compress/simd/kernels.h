@@ -48,8 +48,7 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
 //     symbol entry is then not valid), else 0.
 // A block whose 64 samples are equal skips the transform: its coefficients
 // are computed directly (see kernels.cpp); its AC are all zero.
-void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero,
-                     uint8_t* wide);
+void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
+                     int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero, uint8_t* wide);
 
 }  // namespace qzsimd
