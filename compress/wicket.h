@@ -27,6 +27,7 @@
 // with every block type 3 and an output of wicketWorstCaseBytes() bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -53,6 +54,14 @@ inline constexpr int64_t kWicketWorstLumBlockBits = 1713;
 inline constexpr int64_t kWicketWorstChromBlockBits = 1579;
 inline constexpr int64_t kWicketWorstIntervalBytes = 4;  // padding byte, its stuffing, RSTn
 inline constexpr int64_t kWicketWorstBandBytes = 22;     // quantiser marker with fill bytes
+
+// An all-white band as coded once: its bytes, what they depend on, and the
+// coder and settings state it leaves behind (wicket.cpp).
+struct WicketWhiteBand {
+    std::array<int32_t, 16> key{};
+    std::array<int32_t, 6> after{};
+    std::vector<uint8_t> bytes;
+};
 
 struct WicketSettings {
     // Per component: offset from a block's top-left coefficient to the
@@ -87,6 +96,9 @@ struct WicketSettings {
     // block type map copies.
     std::vector<int32_t> workPlanes;
     std::vector<uint8_t> workMaps;
+    // All-white bands coded so far, and the code tables they were coded with.
+    std::vector<WicketWhiteBand> whiteBands;
+    std::vector<uint32_t> whiteBandCodes;
 };
 
 // --- Settings ---------------------------------------------------------------
