@@ -537,8 +537,10 @@ struct BandBits {
 // writer above.  position gets the coder's coefPosition afterwards.
 template <bool kStopOnError>
 int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
-                        int32_t component, const PackedCodes& codes, WicketSettings* s, BandBits& w,
-                        int32_t* position) {
+                        int32_t component, const PackedCodes& codes, WicketSettings* s,
+                        BandBits& writer, int32_t* position) {
+    // A local copy stays in registers; the caller's is written back at the end.
+    BandBits w = writer;
     int32_t failure = 0;
     int32_t dc = coef[0];
     if (s->useDeltaDC) {
@@ -582,6 +584,7 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
         w.put(eob & 0xFFFF, static_cast<int>(eob >> 16));
     }
     *position = start + last;
+    writer = w;
     return failure;
 }
 
