@@ -658,19 +658,7 @@ constexpr size_t kWhiteBandsKept = 64;
 
 // True when the n bytes at p all equal v.
 bool allBytesAre(const uint8_t* p, size_t n, uint8_t v) {
-    const uint64_t pattern = uint64_t{v} * 0x0101010101010101u;
-    size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        uint64_t w[4];
-        std::memcpy(w, p + i, 32);
-        if (((w[0] ^ pattern) | (w[1] ^ pattern) | (w[2] ^ pattern) | (w[3] ^ pattern)) != 0) {
-            return false;
-        }
-    }
-    for (; i < n; ++i) {
-        if (p[i] != v) return false;
-    }
-    return true;
+    return qzsimd::allBytesEqual(p, n, v);
 }
 
 // What a white band's bytes depend on, besides the code tables.  mode: 0

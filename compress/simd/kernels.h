@@ -30,6 +30,9 @@ const char* kernelTargetName();
 // with the 10-bit fixed-point JFIF formulas of colorconvert.cpp.
 void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr);
 
+// True when the n bytes at p all equal value.
+bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value);
+
 // Turns `count` 8x8 blocks of a byte plane into quantised DCT coefficients.
 // Block i covers lines 0..7 (`stride` bytes apart) and columns 8i..8i+7 of
 // `source`, or columns 16i..16i+15 averaged in pairs when `halve` is set
