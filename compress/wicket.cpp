@@ -682,7 +682,11 @@ const WicketWhiteBand* findWhiteBand(const std::array<int32_t, 16>& key, const P
     if (s->whiteBandCodes.size() != words ||
         !std::equal(first, first + words, s->whiteBandCodes.begin())) {
         s->whiteBands.clear();
-        s->whiteBandCodes.assign(first, first + words);
+        try {
+            s->whiteBandCodes.assign(first, first + words);
+        } catch (const std::bad_alloc&) {
+            s->whiteBandCodes.clear();  // nothing is kept then
+        }
         return nullptr;
     }
     for (const WicketWhiteBand& band : s->whiteBands) {
@@ -748,7 +752,13 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
         }
     }
 
-    auto chunks = std::make_unique<ChunkBlocks[]>(3);
+    // A failed allocation gives the result of the plane path's.
+    std::unique_ptr<ChunkBlocks[]> chunks;
+    try {
+        chunks = std::make_unique_for_overwrite<ChunkBlocks[]>(3);
+    } catch (const std::bad_alloc&) {
+        return kWicketMissingArgument;
+    }
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
@@ -828,7 +838,12 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
         }
     }
 
-    auto chunk = std::make_unique<ChunkBlocks>();
+    std::unique_ptr<ChunkBlocks> chunk;
+    try {
+        chunk = std::make_unique_for_overwrite<ChunkBlocks>();
+    } catch (const std::bad_alloc&) {
+        return kWicketAllocationFailed;
+    }
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
