@@ -351,6 +351,8 @@ constexpr ZigzagNibbles makeZigzagNibbles() {
 constexpr ZigzagNibbles kZigzagNibbles = makeZigzagNibbles();
 
 inline uint64_t zigzagMask(uint64_t natural) {
+    // Flat blocks have at most their DC, which stays at bit 0.
+    if (natural <= 1) return natural;
     uint64_t m = 0;
     for (int t = 0; t < 16; ++t)
         m |= kZigzagNibbles.bits[t][(natural >> (4 * t)) & 15];
