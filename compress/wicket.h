@@ -3,10 +3,18 @@
 //
 // The compressor takes byte planes (Y, Cb, Cr or one gray plane), converts
 // them to level-shifted integers (downsampling chroma for 4:2:2 / 4:2:0),
-// transforms and quantises them whole, and then drives the Huffman coder over
-// the blocks in MCU order: entropy-coded data, RSTn every restartInterval
+// transforms and quantises them, and drives the Huffman coder over the
+// blocks in MCU order: entropy-coded data, RSTn every restartInterval
 // luminance blocks, and the private quantiser-switch markers (0xFF 0x2B flat,
 // 0xFF 0x2C tables) where consecutive blocks change quantiser.
+//
+// Two paths give the same bytes.  When every block is fully quantised by a
+// power-of-two flat quantiser (the filter's bands), the band is worked
+// through a few block columns at a time with the vector kernels of
+// compress/simd, flat blocks skip the transform, and all-white bands are
+// coded once per kind and replayed from the settings record.  Otherwise, or
+// with QZ_FORCE_SCALAR=1 in the environment, whole int32 planes are
+// transformed and quantised first, in portable C++.
 //
 // A per-block type map (one byte per 8x8 luminance block, block rows in
 // order) chooses the treatment of each block:
