@@ -99,6 +99,40 @@ bool AllBytesEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
     return true;
 }
 
+size_t FirstByteNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
+    size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v = hn::Set(d, value);
+    for (; i + lanes <= n; i += lanes) {
+        const intptr_t k = hn::FindFirstTrue(d, hn::Ne(hn::LoadU(d, p + i), v));
+        if (k >= 0) return i + static_cast<size_t>(k);
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] != value) return i;
+    }
+    return n;
+}
+
+size_t EndOfBytesNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
+    size_t end = n;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v = hn::Set(d, value);
+    // Whole vectors from the end while they match; the byte loop below
+    // finds the last mismatch within the vector that stops it.
+    while (end >= lanes && hn::AllTrue(d, hn::Eq(hn::LoadU(d, p + end - lanes), v)))
+        end -= lanes;
+#endif
+    for (; end > 0; --end) {
+        if (p[end - 1] != value) return end;
+    }
+    return 0;
+}
+
 // --- Blocks: level shift, forward DCT, quantisation, non-zero mask ----------
 
 // The flat quantiser 2^shift with rounding half away from zero:
@@ -395,6 +429,8 @@ HWY_EXPORT(TargetNameHere);
 HWY_EXPORT(ConvertRgbRun);
 HWY_EXPORT(TransformBlocks);
 HWY_EXPORT(AllBytesEqual);
+HWY_EXPORT(FirstByteNotEqual);
+HWY_EXPORT(EndOfBytesNotEqual);
 
 namespace {
 // -1: not read yet; 0: vector kernels; 1: portable scalar path.
@@ -428,6 +464,14 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
 
 bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value) {
     return HWY_DYNAMIC_DISPATCH(AllBytesEqual)(p, n, value);
+}
+
+size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value) {
+    return HWY_DYNAMIC_DISPATCH(FirstByteNotEqual)(p, n, value);
+}
+
+size_t endOfBytesNotEqual(const uint8_t* p, size_t n, uint8_t value) {
+    return HWY_DYNAMIC_DISPATCH(EndOfBytesNotEqual)(p, n, value);
 }
 
 void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,

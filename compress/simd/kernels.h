@@ -32,6 +32,11 @@ void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, ui
 
 // True when the n bytes at p all equal value.
 bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value);
+// Offset of the first of the n bytes at p that differs from value, or n.
+size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value);
+// One past the offset of the last of the n bytes at p that differs from
+// value, or 0.
+size_t endOfBytesNotEqual(const uint8_t* p, size_t n, uint8_t value);
 
 // Turns `count` 8x8 blocks of a byte plane into quantised DCT coefficients.
 // Block i covers lines 0..7 (`stride` bytes apart) and columns 8i..8i+7 of

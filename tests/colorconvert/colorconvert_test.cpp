@@ -139,18 +139,26 @@ TEST(ColorBand, ConvertsFromFirstToLastInkedPixelOnly) {
     EXPECT_EQ(p.cb, (Bytes{u, 85, 128, 85, u, u, u, u}));
     EXPECT_EQ(p.cr, (Bytes{u, 255, 128, 255, u, u, u, u}));
 
-    // Margins of every width on both sides (the scans read 8 bytes at a time).
-    for (uint32_t begin = 0; begin < 20; ++begin) {
-        for (uint32_t end = begin + 1; end <= 20; ++end) {
-            Bytes line = whitePixels(20);
-            line[3 * begin] = line[3 * (end - 1) + 2] = 0;
-            Planes q(20);
-            ASSERT_EQ(convert(60, line, 20, q), kColorInk);
-            for (uint32_t x = 0; x < 20; ++x) {
-                ASSERT_EQ(q.y[x] != kUntouched, x >= begin && x < end) << begin << " " << end;
+    // Margins of every width on both sides, on both paths (the scans read 8
+    // bytes, or a vector of up to 64, at a time).
+    const bool environment = qzsimd::scalarPathForced();
+    constexpr uint32_t n = 70;
+    for (bool scalar : {false, true}) {
+        qzsimd::forceScalarPath(scalar);
+        for (uint32_t begin = 0; begin < n; ++begin) {
+            for (uint32_t end = begin + 1; end <= n; ++end) {
+                Bytes line = whitePixels(n);
+                line[3 * begin] = line[3 * (end - 1) + 2] = 0;
+                Planes q(n);
+                ASSERT_EQ(convert(3 * n, line, n, q), kColorInk);
+                for (uint32_t x = 0; x < n; ++x) {
+                    ASSERT_EQ(q.y[x] != kUntouched, x >= begin && x < end)
+                        << begin << " " << end << (scalar ? " scalar" : " vector");
+                }
             }
         }
     }
+    qzsimd::forceScalarPath(environment);
 }
 
 TEST(ColorBand, PartialLastLineIsIgnoredAndStrideIsHonoured) {
