@@ -5,6 +5,10 @@ find_path(CUPS_INCLUDE_DIR cups/cups.h REQUIRED)
 find_library(CUPS_LIBRARY cups REQUIRED)
 find_library(CUPSIMAGE_LIBRARY cupsimage REQUIRED)
 
+# Highway: portable SIMD with run-time dispatch (the band coder's kernels).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(HWY REQUIRED IMPORTED_TARGET libhwy)
+
 add_library(qz_cups INTERFACE)
 target_include_directories(qz_cups SYSTEM INTERFACE ${CUPS_INCLUDE_DIR})
 target_link_libraries(qz_cups INTERFACE ${CUPSIMAGE_LIBRARY} ${CUPS_LIBRARY})

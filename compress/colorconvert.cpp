@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "compress/simd/kernels.h"
+
 namespace {
 
 // JFIF full-range YCbCr with the BT.601 weights, scaled by 1024:
@@ -120,7 +122,9 @@ uint32_t RGBTripleToCrCbYDword(const uint8_t* pixel) {
 uint32_t stripTrail(const uint8_t* line, uint32_t pixelCount) {
     // The last non-0xFF byte at offset k belongs to pixel k / 3; with
     // end = k + 1 that pixel's index plus one is (end + 2) / 3.
-    const size_t end = endOfNonWhiteBytes(line, size_t{pixelCount} * 3);
+    const size_t bytes = size_t{pixelCount} * 3;
+    const size_t end = qzsimd::scalarPathForced() ? endOfNonWhiteBytes(line, bytes)
+                                                  : qzsimd::endOfBytesNotEqual(line, bytes, 0xFF);
     return static_cast<uint32_t>((end + 2) / 3);
 }
 
@@ -150,15 +154,25 @@ int32_t rgbtoYCbCr(uint32_t bytesPerLine, uint32_t inputBytes, const uint8_t* in
         std::memset(cr, kWhiteChroma, planeSize);
     }
 
+    // The vector kernel computes the same formulas; QZ_FORCE_SCALAR=1 keeps
+    // the portable loop below.
+    const bool vectors = !qzsimd::scalarPathForced();
     bool ink = false;
     for (uint32_t i = 0; i < lines; ++i) {
         const uint8_t* line = input + size_t{i} * bytesPerLine;
         const uint32_t end = stripTrail(line, pixelsPerLine);
         if (end == 0) continue;  // all white: the planes already hold white here
         // Pixel end - 1 is not white, so the scan stops inside the line.
-        const size_t begin = firstNonWhiteByte(line, size_t{end} * 3) / 3;
+        const size_t begin = (vectors ? qzsimd::firstByteNotEqual(line, size_t{end} * 3, 0xFF)
+                                      : firstNonWhiteByte(line, size_t{end} * 3)) /
+                             3;
         const size_t offset = size_t{i} * stride + begin;
-        convertRun(line + 3 * begin, end - begin, y + offset, cb + offset, cr + offset);
+        if (vectors) {
+            qzsimd::convertRgbRun(line + 3 * begin, end - begin, y + offset, cb + offset,
+                                  cr + offset);
+        } else {
+            convertRun(line + 3 * begin, end - begin, y + offset, cb + offset, cr + offset);
+        }
         ink = true;
     }
     return ink ? kColorInk : kColorNoInk;

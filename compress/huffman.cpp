@@ -157,14 +157,29 @@ struct FileCloser {
 
 // --- Setup ------------------------------------------------------------------
 
-void setHuffman(HuffmanState* s) {
-    if (s == nullptr) return;
-    // categoryOf[i] grows by one each time i reaches the next power of two.
+namespace {
+
+// categoryOf[i] grows by one each time i reaches the next power of two.
+// Built once: every band starts with setHuffman(), which copies it.
+struct CategoryTable {
+    uint8_t values[2048];
+};
+constexpr CategoryTable makeCategoryTable() {
+    CategoryTable t{};
     int32_t c = 0;
     for (int32_t i = 0; i < 2048; ++i) {
         if ((1 << c) <= i) ++c;
-        s->categoryOf[i] = static_cast<uint8_t>(c);
+        t.values[i] = static_cast<uint8_t>(c);
     }
+    return t;
+}
+constexpr CategoryTable kCategoryTable = makeCategoryTable();
+
+}  // namespace
+
+void setHuffman(HuffmanState* s) {
+    if (s == nullptr) return;
+    std::copy_n(kCategoryTable.values, 2048, s->categoryOf);
     std::copy_n(huffmanLuminanceDCCodes, 16, s->lumDCBits);
     std::copy_n(huffmanLuminanceDCCategory, 16, s->lumDCValues);
     std::copy_n(huffmanLuminanceACCodes, 16, s->lumACBits);

@@ -4,6 +4,8 @@
 #include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "compress/fdct.h"
 #include "compress/huffmanbits.h"
 #include "compress/quantize.h"
+#include "compress/simd/kernels.h"
 
 namespace {
 
@@ -90,9 +93,9 @@ void buildMapCopies(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
 // once on a failure (separated mode); otherwise every write is attempted, as
 // the coder refuses writes by itself once the buffer is full.
 template <bool kStopOnError>
-int32_t codeBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+int32_t codeBlock(int32_t* block, int32_t component, const int32_t* zigzag, WicketSettings* s,
+                  HuffmanState* coder) {
     const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
-    const int32_t* zigzag = s->zigzagOffsets[component];
     int32_t failure = 0;
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
@@ -173,9 +176,9 @@ struct FastBits {
 };
 
 template <bool kStopOnError>
-int32_t codeBlockFast(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, WicketSettings* s,
+                      HuffmanState* coder) {
     const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
-    const int32_t* zigzag = s->zigzagOffsets[component];
     const uint8_t* category = coder->categoryOf;
     // The pending bits (at most 7, left-aligned in bitBuffer) move to the
     // bottom of the local accumulator.
@@ -271,10 +274,11 @@ int32_t codeBlockFast(int32_t* block, int32_t component, WicketSettings* s, Huff
 // Codes a block by the fast path when the destination has room for any block.
 template <bool kStopOnError>
 int32_t codeAnyBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
+    const int32_t* zigzag = s->zigzagOffsets[component];
     if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        return codeBlockFast<kStopOnError>(block, component, s, coder);
+        return codeBlockFast<kStopOnError>(block, component, zigzag, s, coder);
     }
-    return codeBlock<kStopOnError>(block, component, s, coder);
+    return codeBlock<kStopOnError>(block, component, zigzag, s, coder);
 }
 
 // Downsample, transform, quantise one plane and set its zig-zag offsets.
@@ -304,6 +308,598 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     // Every block of the plane needs its map entry, and no more are read.
     const int64_t blocks = int64_t{width / 8} * (pixels / width / 8);
     return mapLength == blocks;
+}
+
+// --- Block-column pipeline --------------------------------------------------
+//
+// The path the filter takes: every block fully quantised by the flat
+// quantiser, a power of two.  Rather than downsampling, transforming and
+// quantising whole int32 planes and coding them afterwards (five passes over
+// memory), the band is worked through kChunkBlocks luminance blocks (128
+// pixels) at a time: the vector kernels of compress/simd level-shift,
+// downsample, transform and quantise the chunk's blocks of all components and
+// give a non-zero mask per block, and the coder codes them while they are
+// still in L1.  The control flow around the blocks (restart markers,
+// quantiser markers, DC predictors, refused values, room checks) is that of
+// the plane-by-plane loops below, statement for statement, and the kernels
+// compute the same integers, so the bytes are the same.
+
+constexpr int32_t kChunkBlocks = 16;
+
+// Natural-order non-zero masks to zig-zag order, four bits at a time:
+// bits[t][v] has bit k set for each set bit b of v with
+// s_aiZigZagSequence[k] == 4t + b.
+struct ZigzagNibbles {
+    uint64_t bits[16][16];
+};
+constexpr ZigzagNibbles makeZigzagNibbles() {
+    ZigzagNibbles z{};
+    int32_t position[64] = {};
+    for (int k = 0; k < 64; ++k)
+        position[s_aiZigZagSequence[k]] = k;
+    for (int t = 0; t < 16; ++t) {
+        for (int v = 0; v < 16; ++v) {
+            uint64_t m = 0;
+            for (int b = 0; b < 4; ++b) {
+                if ((v & (1 << b)) != 0) m |= uint64_t{1} << position[4 * t + b];
+            }
+            z.bits[t][v] = m;
+        }
+    }
+    return z;
+}
+constexpr ZigzagNibbles kZigzagNibbles = makeZigzagNibbles();
+
+inline uint64_t zigzagMask(uint64_t natural) {
+    // Flat blocks have at most their DC, which stays at bit 0.
+    if (natural <= 1) return natural;
+    uint64_t m = 0;
+    for (int t = 0; t < 16; ++t)
+        m |= kZigzagNibbles.bits[t][(natural >> (4 * t)) & 15];
+    return m;
+}
+
+// Code and length of every symbol of one table set in one word each,
+// length << 16 | code; AC indexed by the run/size byte.  Entries are copied
+// whatever their use count, as the table lookups of codeBlockFast() read them.
+struct PackedCodes {
+    uint32_t dc[16];
+    uint32_t ac[256];
+};
+
+void packCodes(const CodecTable& t, PackedCodes* p) {
+    auto pack = [](const CodecEntry& e) {
+        return (static_cast<uint32_t>(e.length) << 16) | (static_cast<uint32_t>(e.code) & 0xFFFF);
+    };
+    for (int c = 0; c < 16; ++c)
+        p->dc[c] = pack(t.dc[c]);
+    for (int rs = 0; rs < 256; ++rs) {
+        const int32_t index = codecCodeIndex(rs);
+        p->ac[rs] = index < 0 ? 0 : pack(t.ac[index]);
+    }
+}
+
+// codeBlockFast() for a block of the pipeline: coefficients in natural order
+// (a block of width 8) and its natural-order non-zero mask.  Same symbols,
+// same refusals, same coder state afterwards.
+template <bool kStopOnError>
+int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
+                        const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
+    FastBits f{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
+               coder->bitCount, coder->out, coder->byteStuffing};
+    int32_t failure = 0;
+    int32_t position = coder->coefPosition;
+    auto finish = [&]() {
+        while (f.count >= 8) {
+            f.count -= 8;
+            f.byte(static_cast<uint8_t>(f.acc >> f.count));
+        }
+        coder->bitBuffer = f.count == 0 ? 0 : static_cast<uint32_t>(f.acc << (32 - f.count));
+        coder->bitCount = f.count;
+        const auto written = static_cast<int32_t>(f.out - coder->out);
+        coder->out = f.out;
+        coder->outCount += written;
+        coder->coefPosition = position;
+        return failure;
+    };
+    auto refuse = [&](int32_t r) {
+        if (failure == 0) failure = r;
+        return kStopOnError;
+    };
+    auto put = [&f](uint32_t entry, uint32_t amplitude, int32_t size) {
+        f.put(((entry & 0xFFFF) << size) | amplitude, static_cast<int>(entry >> 16) + size);
+    };
+
+    int32_t dc = coef[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+    }
+    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
+        if (refuse(kHuffValueTooLarge)) return finish();
+    } else {
+        const int32_t sign = dc >> 31;
+        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        position = 0;
+        put(codes.dc[size], static_cast<uint32_t>(dc + sign) & ((uint32_t{1} << size) - 1), size);
+    }
+
+    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    int last = 0;
+    while (nonZero != 0) {
+        const int k = std::countr_zero(nonZero);
+        nonZero &= nonZero - 1;
+        int32_t run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            position += 16;
+            put(codes.ac[0xF0], 0, 0);
+            run -= 16;
+        }
+        position += run + 1;
+        const int32_t c = coef[s_aiZigZagSequence[k]];
+        const int32_t sign = c >> 31;
+        const auto magnitude = static_cast<uint32_t>((c ^ sign) - sign);
+        if (magnitude > static_cast<uint32_t>(kHuffMaxMagnitude)) {
+            if (refuse(kHuffValueTooLarge)) return finish();
+            continue;
+        }
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        if (size > 10) {
+            if (refuse(kCodecBadACSymbol)) return finish();
+            continue;
+        }
+        put(codes.ac[(run << 4) | size],
+            static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1), size);
+    }
+    if (last < 63) put(codes.ac[0x00], 0, 0);
+    return finish();
+}
+
+// The pipeline's bit writer, kept in registers from block to block: up to 64
+// pending bits in `acc` (the low 64 - free bits; higher bits are stale),
+// written eight bytes at a time, byte by byte only when one of them is 0xFF
+// and needs its stuffing zero.  load() takes over the coder's pending bits
+// (at most 7), store() writes the whole bytes and hands the rest back, so
+// that markers and the careful block writer run on the coder as usual in
+// between.  The bytes are those of FastBits and huffPutBits().
+struct BandBits {
+    uint64_t acc = 0;
+    int free = 64;
+    uint8_t* out = nullptr;
+    uint8_t* base = nullptr;  // coder->out at load()
+    bool stuffing = false;
+
+    bool held = false;  // the writer holds the coder's bits (else the coder keeps them)
+
+    // A coder whose buffer filled up may keep more than 7 bits that can no
+    // longer be written; those stay with it (held false), and the room check
+    // sends every further block to the coder.
+    void load(const HuffmanState* c) {
+        out = base = c->out;
+        stuffing = c->byteStuffing;
+        held = c->bitCount <= 7;
+        acc = !held || c->bitCount == 0 ? 0 : c->bitBuffer >> (32 - c->bitCount);
+        free = held ? 64 - c->bitCount : 0;
+    }
+    void byte(uint8_t b) {
+        *out++ = b;
+        if (b == 0xFF && stuffing) *out++ = 0x00;
+    }
+    void store(HuffmanState* c) {
+        if (!held) return;
+        held = false;
+        int count = 64 - free;
+        while (count >= 8) {
+            count -= 8;
+            byte(static_cast<uint8_t>(acc >> count));
+        }
+        const uint64_t pending = acc & ((uint64_t{1} << count) - 1);
+        c->bitBuffer = count == 0 ? 0 : static_cast<uint32_t>(pending << (32 - count));
+        c->bitCount = count;
+        c->outCount += static_cast<int32_t>(out - base);
+        c->out = out;
+        base = out;
+    }
+    // Bytes written since load(), as the coder will count them.
+    int32_t written() const { return static_cast<int32_t>(out - base); }
+    void flush64() {
+        const uint64_t inverted = ~acc;
+        if (!stuffing ||
+            ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) == 0) {
+            uint64_t bigEndian = acc;
+            if constexpr (std::endian::native == std::endian::little) {
+                bigEndian = __builtin_bswap64(acc);
+            }
+            std::memcpy(out, &bigEndian, 8);
+            out += 8;
+        } else {
+            for (int shift = 56; shift >= 0; shift -= 8)
+                byte(static_cast<uint8_t>(acc >> shift));
+        }
+    }
+    // Appends the n low bits of bits (nothing above them set), n <= 32.
+    void put(uint64_t bits, int n) {
+        free -= n;
+        if (free >= 0) {
+            acc = (acc << n) | bits;
+            return;
+        }
+        const int over = -free;  // bits that do not fit any more
+        acc = (acc << (n - over)) | (bits >> over);
+        flush64();
+        acc = bits;
+        free += 64;
+    }
+};
+
+// codeMaskedBlock() with the symbols of the kernels (no wide AC) and the
+// writer above.  position gets the coder's coefPosition afterwards.
+template <bool kStopOnError>
+int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
+                        int32_t component, const PackedCodes& codes, WicketSettings* s,
+                        BandBits& writer, int32_t* position) {
+    // A local copy stays in registers; the caller's is written back at the end.
+    BandBits w = writer;
+    int32_t failure = 0;
+    int32_t dc = coef[0];
+    if (s->useDeltaDC) {
+        const int32_t previous = s->prevDC[component];
+        s->prevDC[component] = dc;
+        dc -= previous;
+    }
+    int32_t start = 0;  // coefPosition before the AC
+    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
+        failure = kHuffValueTooLarge;
+        if (kStopOnError) return failure;
+        start = *position;
+    } else {
+        const int32_t sign = dc >> 31;
+        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
+        const uint32_t e = codes.dc[size];
+        w.put(((e & 0xFFFF) << size) | (static_cast<uint32_t>(dc + sign) & ((1u << size) - 1)),
+              static_cast<int>(e >> 16) + size);
+    }
+
+    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    int last = 0;
+    while (nonZero != 0) {
+        const int k = std::countr_zero(nonZero);
+        nonZero &= nonZero - 1;
+        int32_t run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            const uint32_t zrl = codes.ac[0xF0];
+            w.put(zrl & 0xFFFF, static_cast<int>(zrl >> 16));
+            run -= 16;
+        }
+        const uint32_t symbol = symbols[s_aiZigZagSequence[k]];
+        const uint32_t size = symbol >> 16;
+        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | size];
+        w.put(((e & 0xFFFF) << size) | (symbol & 0xFFFF), static_cast<int>((e >> 16) + size));
+    }
+    if (last < 63) {
+        const uint32_t eob = codes.ac[0x00];
+        w.put(eob & 0xFFFF, static_cast<int>(eob >> 16));
+    }
+    *position = start + last;
+    writer = w;
+    return failure;
+}
+
+// Shift of the flat quantiser when the block-column pipeline can code this
+// call, else -1: the vector path is not forced off, every block is fully
+// quantised by the flat quantiser (bit 1 set, type not 2), that quantiser is
+// a power of two, and no quantiser is below 1 (the plane path refuses those).
+int32_t pipelineQuantShift(const uint8_t* map, int32_t mapLength, const WicketSettings* s) {
+    if (qzsimd::scalarPathForced()) return -1;
+    const int32_t q = s->flatQuant;
+    if (q < 1 || (q & (q - 1)) != 0) return -1;
+    for (int i = 0; i < 64; ++i) {
+        if (s->lumQuant[i] < 1 || s->chromQuant[i] < 1) return -1;
+    }
+    for (int32_t i = 0; i < mapLength; ++i) {
+        if ((map[i] & 2) == 0 || map[i] == 2) return -1;
+    }
+    return std::countr_zero(static_cast<uint32_t>(q));
+}
+
+// One component's blocks of a chunk, as the kernels leave them.
+struct ChunkBlocks {
+    alignas(64) int32_t coefficients[kChunkBlocks * 64];
+    alignas(64) uint32_t symbols[kChunkBlocks * 64];
+    uint64_t masks[kChunkBlocks];
+    uint8_t wide[kChunkBlocks];
+
+    void transform(const uint8_t* source, size_t stride, int32_t count, bool halve, int32_t shift) {
+        qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
+                                coefficients, symbols, masks, wide);
+    }
+};
+
+// Codes block i of a chunk: by the symbol writer when it has room for any
+// block and no AC is wide, else through the coder (codeMaskedBlock() or
+// codeBlock(), as codeAnyBlock() chooses), with the writer's bits handed
+// over and back.  Returns the block's failure.
+template <bool kStopOnError>
+int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const PackedCodes& codes,
+                       WicketSettings* s, HuffmanState* coder, BandBits& w) {
+    // Room for any block, plus the up to 8 pending bytes and their stuffing.
+    const int64_t room = int64_t{coder->outCapacity} - coder->outCount - w.written();
+    if (w.held && room >= kBlockRoom + 16 && b.wide[i] == 0) {
+        return codeSymbolBlock<kStopOnError>(b.coefficients + 64 * i, b.symbols + 64 * i,
+                                             b.masks[i], component, codes, s, w,
+                                             &coder->coefPosition);
+    }
+    w.store(coder);
+    int32_t r;
+    if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
+        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.masks[i], component, codes, s,
+                                          coder);
+    } else {
+        r = codeBlock<kStopOnError>(b.coefficients + 64 * i, component, s_aiZigZagSequence, s,
+                                    coder);
+    }
+    w.load(coder);
+    return r;
+}
+
+// --- All-white bands --------------------------------------------------------
+//
+// Margins and the gaps between paragraphs are bands of white paper.  Their
+// bytes depend only on the band's size, its sampling, the quantiser, the
+// restart index and count it starts with, the marker settings and the code
+// tables, so the first white band of each kind is coded and its bytes kept
+// (with the state it leaves) in the settings record, which every band-coding
+// thread owns; the next one is a copy.
+
+constexpr size_t kWhiteBandsKept = 64;
+
+// True when the n bytes at p all equal v.
+bool allBytesAre(const uint8_t* p, size_t n, uint8_t v) {
+    return qzsimd::allBytesEqual(p, n, v);
+}
+
+// What a white band's bytes depend on, besides the code tables.  mode: 0
+// gray (one plane), else the chroma factor h of the interleaved planes.
+std::array<int32_t, 16> whiteBandKey(int32_t mode, int32_t width, int32_t blockRows, int32_t shift,
+                                     const WicketSettings* s, const HuffmanState* coder) {
+    return {mode, width, blockRows, shift, coder->restartIndex, coder->byteStuffing ? 1 : 0,
+            s->restartInterval, s->restartMcuCount, s->emitQMarkers ? 1 : 0, s->padQMarker ? 1 : 0,
+            s->useDeltaDC ? 1 : 0,
+            // The one-plane path leaves the chroma predictors alone unless
+            // the band ends on a restart marker.
+            mode == 0 ? s->prevDC[1] : 0, mode == 0 ? s->prevDC[2] : 0, 0, 0, 0};
+}
+
+// The kept band for this key, or null.  Forgets every kept band when the
+// code tables changed.
+const WicketWhiteBand* findWhiteBand(const std::array<int32_t, 16>& key, const PackedCodes* codes,
+                                     int32_t tableSets, WicketSettings* s) {
+    const size_t words = sizeof(PackedCodes) / sizeof(uint32_t) * static_cast<size_t>(tableSets);
+    const auto* first = reinterpret_cast<const uint32_t*>(codes);
+    if (s->whiteBandCodes.size() != words ||
+        !std::equal(first, first + words, s->whiteBandCodes.begin())) {
+        s->whiteBands.clear();
+        try {
+            s->whiteBandCodes.assign(first, first + words);
+        } catch (const std::bad_alloc&) {
+            s->whiteBandCodes.clear();  // nothing is kept then
+        }
+        return nullptr;
+    }
+    for (const WicketWhiteBand& band : s->whiteBands) {
+        if (band.key == key) return &band;
+    }
+    return nullptr;
+}
+
+// Writes a kept band as the whole output and restores the state it left.
+void replayWhiteBand(const WicketWhiteBand& band, uint8_t* output, int32_t capacity,
+                     int32_t* outLength, WicketSettings* s, HuffmanState* coder) {
+    outputBuffer(output, capacity, coder);
+    std::memcpy(output, band.bytes.data(), band.bytes.size());
+    const auto length = static_cast<int32_t>(band.bytes.size());
+    coder->out = output + length;
+    coder->outCount = length;
+    coder->restartIndex = band.after[0];
+    coder->coefPosition = band.after[1];
+    s->restartMcuCount = band.after[2];
+    for (int c = 0; c < 3; ++c)
+        s->prevDC[c] = band.after[3 + c];
+    *outLength = length;
+}
+
+// Keeps a white band just coded (kWhiteBandsKept at most).
+void keepWhiteBand(const std::array<int32_t, 16>& key, const uint8_t* output, int32_t length,
+                   const WicketSettings* s, const HuffmanState* coder, WicketSettings* keeper) {
+    if (length <= 0 || coder->bitCount != 0) return;
+    try {
+        if (keeper->whiteBands.size() >= kWhiteBandsKept) keeper->whiteBands.clear();
+        WicketWhiteBand band;
+        band.key = key;
+        band.after = {coder->restartIndex, coder->coefPosition, s->restartMcuCount,
+                      s->prevDC[0],        s->prevDC[1],        s->prevDC[2]};
+        band.bytes.assign(output, output + length);
+        keeper->whiteBands.push_back(std::move(band));
+    } catch (const std::bad_alloc&) {
+        // Not keeping it only costs time.
+    }
+}
+
+// wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
+int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows, int32_t h,
+                                int32_t shift, const uint8_t* const* sources, int32_t capacity,
+                                uint8_t* output, int32_t* outLength, WicketSettings* s,
+                                HuffmanState* coder) {
+    PackedCodes codes[2];
+    packCodes(coder->lumCodes, &codes[0]);
+    packCodes(coder->chromCodes, &codes[1]);
+    for (int32_t c = 0; c < 3; ++c)
+        wicketSetPlanarZigZag(c, c > 0 ? width / h : width, s);
+
+    const size_t pixels = static_cast<size_t>(width) * 8 * static_cast<size_t>(blockRows);
+    const bool white = allBytesAre(sources[0], pixels, 255) &&
+                       allBytesAre(sources[1], pixels, 128) && allBytesAre(sources[2], pixels, 128);
+    std::array<int32_t, 16> key{};
+    if (white) {
+        key = whiteBandKey(h, width, blockRows, shift, s, coder);
+        const WicketWhiteBand* kept = findWhiteBand(key, codes, 2, s);
+        if (kept != nullptr && kept->bytes.size() <= static_cast<size_t>(capacity)) {
+            replayWhiteBand(*kept, output, capacity, outLength, s, coder);
+            return 0;
+        }
+    }
+
+    // A failed allocation gives the result of the plane path's.
+    std::unique_ptr<ChunkBlocks[]> chunks;
+    try {
+        chunks = std::make_unique_for_overwrite<ChunkBlocks[]>(3);
+    } catch (const std::bad_alloc&) {
+        return kWicketMissingArgument;
+    }
+    outputBuffer(output, capacity, coder);
+    BandBits w;
+    w.load(coder);
+    int32_t failure = 0;
+    auto note = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+    };
+    const int32_t blocksPerRow = width / 8;
+    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
+    for (int32_t by = 0; by < blockRows; ++by) {
+        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
+        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
+            for (int32_t c = 0; c < 3; ++c) {
+                chunks[c].transform(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
+                                    static_cast<size_t>(width), c == 0 ? n : n / h, c > 0 && h == 2,
+                                    shift);
+            }
+            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
+                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    w.store(coder);
+                    note(restartMarker(coder));
+                    w.load(coder);
+                    s->restartMcuCount = 0;
+                    clearPredictors(s);
+                }
+                s->restartMcuCount++;
+                const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
+                if (bit != prevBit) {
+                    if (s->emitQMarkers) {
+                        w.store(coder);
+                        note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                           : quantizationTableMarker(bit, coder));
+                        w.load(coder);
+                    }
+                    clearPredictors(s);
+                    prevBit = bit;
+                }
+                const int32_t i = bx - bx0;
+                note(codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w));
+                if (h == 2 && (bx & 1) == 0) continue;
+                const int32_t j = h == 2 ? (i - 1) / 2 : i;
+                for (int32_t c = 1; c < 3; ++c)
+                    note(codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w));
+            }
+        }
+    }
+    w.store(coder);
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        note(restartMarker(coder));
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    note(finishEncoding(outLength, coder));
+    if (failure != 0) return kWicketSizeError;
+    if (white) keepWhiteBand(key, output, *outLength, s, coder, s);
+    return 0;
+}
+
+// One plane of wicketCompressSeparatedPlanes() through the pipeline.
+int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockRows, int32_t shift,
+                               const uint8_t* source, int32_t capacity, uint8_t* output,
+                               int32_t* outLength, WicketSettings* s, HuffmanState* coder) {
+    PackedCodes codes;
+    packCodes(coder->lumCodes, &codes);
+    wicketSetPlanarZigZag(0, width, s);
+
+    const bool white =
+        allBytesAre(source, static_cast<size_t>(width) * 8 * static_cast<size_t>(blockRows), 255);
+    std::array<int32_t, 16> key{};
+    if (white) {
+        key = whiteBandKey(0, width, blockRows, shift, s, coder);
+        const WicketWhiteBand* kept = findWhiteBand(key, &codes, 1, s);
+        if (kept != nullptr && kept->bytes.size() <= static_cast<size_t>(capacity)) {
+            replayWhiteBand(*kept, output, capacity, outLength, s, coder);
+            return 0;
+        }
+    }
+
+    std::unique_ptr<ChunkBlocks> chunk;
+    try {
+        chunk = std::make_unique_for_overwrite<ChunkBlocks>();
+    } catch (const std::bad_alloc&) {
+        return kWicketAllocationFailed;
+    }
+    outputBuffer(output, capacity, coder);
+    BandBits w;
+    w.load(coder);
+    // Any failure ends the plane; the writer's bytes are handed back first.
+    auto fail = [&]() {
+        w.store(coder);
+        return kWicketSizeError;
+    };
+    const int32_t blocksPerRow = width / 8;
+    bool prevBit = (map[0] & 2) == 0;
+    for (int32_t by = 0; by < blockRows; ++by) {
+        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
+        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
+            chunk->transform(source + rowStart + 8 * static_cast<size_t>(bx0),
+                             static_cast<size_t>(width), n, false, shift);
+            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
+                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                    w.store(coder);
+                    if (restartMarker(coder) != 0) return kWicketSizeError;
+                    w.load(coder);
+                    s->restartMcuCount = 0;
+                    s->prevDC[0] = 0;
+                }
+                s->restartMcuCount++;
+                const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
+                if (bit != prevBit) {
+                    if (s->emitQMarkers) {
+                        w.store(coder);
+                        const int32_t r = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                                        : quantizationTableMarker(bit, coder);
+                        if (r != 0) return kWicketSizeError;
+                        w.load(coder);
+                    }
+                    s->prevDC[0] = 0;
+                    prevBit = bit;
+                }
+                if (codeChunkBlock<true>(*chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
+                    return fail();
+                }
+            }
+        }
+    }
+    w.store(coder);
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        if (restartMarker(coder) != 0) return kWicketSizeError;
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    int32_t length = 0;
+    if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
+    *outLength = length;
+    if (white) keepWhiteBand(key, output, length, s, coder, s);
+    return 0;
 }
 
 }  // namespace
@@ -499,6 +1095,16 @@ int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32
     }
     if (!sizesFit(mapLength, width, pixels, h, 1)) return kWicketSizeError;
 
+    // With every block fully quantised by the flat quantiser, every map bit 1
+    // is set, so the original map gives the same quantiser changes as the
+    // copies built below.
+    const int32_t shift = pipelineQuantShift(blockTypes, mapLength, s);
+    if (shift >= 0) {
+        const uint8_t* sources[3] = {yPlane, cbPlane, crPlane};
+        return compressPlanesByColumns(blockTypes, width, mapLength / (width / 8), h, shift,
+                                       sources, capacity, output, outLength, s, coder);
+    }
+
     const size_t n = static_cast<size_t>(pixels);
     const size_t m = static_cast<size_t>(mapLength);
     if (!reserveWork(s, 3 * n, 2 * m)) return kWicketMissingArgument;
@@ -602,6 +1208,14 @@ int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTyp
         h = 2;
     }
     if (!sizesFit(mapLength, width, pixels, h, v)) return kWicketSizeError;
+
+    if (planeCount == 1) {
+        const int32_t shift = pipelineQuantShift(blockTypes, mapLength, s);
+        if (shift >= 0) {
+            return compressPlaneByColumns(blockTypes, width, mapLength / (width / 8), shift, yPlane,
+                                          capacity, yOutput, yLength, s, coder);
+        }
+    }
 
     const size_t n = static_cast<size_t>(pixels);
     const size_t m = static_cast<size_t>(mapLength);

@@ -3,10 +3,18 @@
 //
 // The compressor takes byte planes (Y, Cb, Cr or one gray plane), converts
 // them to level-shifted integers (downsampling chroma for 4:2:2 / 4:2:0),
-// transforms and quantises them whole, and then drives the Huffman coder over
-// the blocks in MCU order: entropy-coded data, RSTn every restartInterval
+// transforms and quantises them, and drives the Huffman coder over the
+// blocks in MCU order: entropy-coded data, RSTn every restartInterval
 // luminance blocks, and the private quantiser-switch markers (0xFF 0x2B flat,
 // 0xFF 0x2C tables) where consecutive blocks change quantiser.
+//
+// Two paths give the same bytes.  When every block is fully quantised by a
+// power-of-two flat quantiser (the filter's bands), the band is worked
+// through a few block columns at a time with the vector kernels of
+// compress/simd, flat blocks skip the transform, and all-white bands are
+// coded once per kind and replayed from the settings record.  Otherwise, or
+// with QZ_FORCE_SCALAR=1 in the environment, whole int32 planes are
+// transformed and quantised first, in portable C++.
 //
 // A per-block type map (one byte per 8x8 luminance block, block rows in
 // order) chooses the treatment of each block:
@@ -27,6 +35,7 @@
 // with every block type 3 and an output of wicketWorstCaseBytes() bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -53,6 +62,14 @@ inline constexpr int64_t kWicketWorstLumBlockBits = 1713;
 inline constexpr int64_t kWicketWorstChromBlockBits = 1579;
 inline constexpr int64_t kWicketWorstIntervalBytes = 4;  // padding byte, its stuffing, RSTn
 inline constexpr int64_t kWicketWorstBandBytes = 22;     // quantiser marker with fill bytes
+
+// An all-white band as coded once: its bytes, what they depend on, and the
+// coder and settings state it leaves behind (wicket.cpp).
+struct WicketWhiteBand {
+    std::array<int32_t, 16> key{};
+    std::array<int32_t, 6> after{};
+    std::vector<uint8_t> bytes;
+};
 
 struct WicketSettings {
     // Per component: offset from a block's top-left coefficient to the
@@ -87,6 +104,9 @@ struct WicketSettings {
     // block type map copies.
     std::vector<int32_t> workPlanes;
     std::vector<uint8_t> workMaps;
+    // All-white bands coded so far, and the code tables they were coded with.
+    std::vector<WicketWhiteBand> whiteBands;
+    std::vector<uint32_t> whiteBandCodes;
 };
 
 // --- Settings ---------------------------------------------------------------

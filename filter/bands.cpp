@@ -49,27 +49,30 @@ bool compressBand(WicketSettings* settings, HuffmanState* coder, uint32_t firstL
     // case of a band so that no band is ever cut.
     const int64_t worst = wicketWorstCaseBytes(static_cast<int32_t>(width), 8, color);
     const uint32_t capacity = static_cast<uint32_t>(std::max<int64_t>(int64_t{4} * pixels, worst));
-    out->assign(capacity, 0);
+    // One scratch buffer per coding thread, grown (and zeroed) once; the band
+    // keeps only its coded bytes.
+    thread_local std::vector<uint8_t> scratch;
+    if (scratch.size() < capacity) scratch.resize(capacity);
     int32_t length = 0;
     int32_t result;
     if (color) {
         result = wicketCompressPlanes(static_cast<int32_t>(map.size()), map.data(),
                                       static_cast<int32_t>(width), static_cast<int32_t>(pixels), Y,
-                                      Cb, Cr, static_cast<int32_t>(capacity), out->data(), &length,
-                                      settings, coder);
+                                      Cb, Cr, static_cast<int32_t>(capacity), scratch.data(),
+                                      &length, settings, coder);
     } else {
         setSampleType(SAMPLE_444, settings);
         result = wicketCompressMonoPlane(static_cast<int32_t>(map.size()), map.data(),
                                          static_cast<int32_t>(width), static_cast<int32_t>(pixels),
-                                         raw, static_cast<int32_t>(capacity), out->data(), &length,
-                                         settings, coder);
+                                         raw, static_cast<int32_t>(capacity), scratch.data(),
+                                         &length, settings, coder);
     }
     if (result != 0 || length <= 0 || static_cast<uint32_t>(length) > capacity) {
         msgf("ERROR: Unable to compress the band at line %u (code %d)\n", firstLine,
              static_cast<int>(result));
         return false;
     }
-    out->resize(static_cast<size_t>(length));
+    out->assign(scratch.begin(), scratch.begin() + length);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "compress/colorconvert.h"
 
+#include "compress/simd/kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -49,22 +51,30 @@ TEST(ColorPixel, GoldenColours) {
 }
 
 TEST(ColorPixel, BandConversionEqualsSinglePixelFormulaForAllColours) {
-    // The band loop computes the three sums in packed 64-bit lanes; it must give
-    // the single-pixel results for all 2^24 colours (a band per red level).
-    Bytes in(3 * 65536);
-    Planes p(65536);
-    for (int r = 0; r < 256; ++r) {
-        for (int i = 0; i < 65536; ++i) {
-            in[3 * i] = uint8_t(r);
-            in[3 * i + 1] = uint8_t(i >> 8);
-            in[3 * i + 2] = uint8_t(i);
-        }
-        ASSERT_EQ(convert(768, in, 256, p, false), kColorInk);
-        for (int i = 0; i < 65536; ++i) {
-            const uint32_t v = RGBTripleToCrCbYDword(&in[3 * i]);
-            ASSERT_EQ(uint32_t(p.y[i] | p.cb[i] << 8 | p.cr[i] << 16), v) << r << " " << i;
+    // The band loop (the vector kernel, or with QZ_FORCE_SCALAR the packed
+    // 64-bit lanes) must give the single-pixel results for all 2^24 colours
+    // (a band per red level), on both paths; lines of 253 pixels leave a
+    // tail after the vectors.
+    const bool environment = qzsimd::scalarPathForced();
+    Bytes in(3 * 253 * 260);
+    for (bool scalar : {false, true}) {
+        qzsimd::forceScalarPath(scalar);
+        for (int r = 0; r < 256; ++r) {
+            for (size_t i = 0; i < 65536; ++i) {
+                in[3 * i] = uint8_t(r);
+                in[3 * i + 1] = uint8_t(i >> 8);
+                in[3 * i + 2] = uint8_t(i);
+            }
+            Planes p(253 * 260);
+            ASSERT_EQ(convert(3 * 253, in, 253, p, false), kColorInk);
+            for (size_t i = 0; i < 65536; ++i) {
+                const uint32_t v = RGBTripleToCrCbYDword(&in[3 * i]);
+                ASSERT_EQ(uint32_t(p.y[i] | p.cb[i] << 8 | p.cr[i] << 16), v)
+                    << r << " " << i << (scalar ? " scalar" : " vector");
+            }
         }
     }
+    qzsimd::forceScalarPath(environment);
 }
 
 TEST(ColorStripTrail, CountsUpToTheLastNonWhitePixel) {
@@ -129,18 +139,26 @@ TEST(ColorBand, ConvertsFromFirstToLastInkedPixelOnly) {
     EXPECT_EQ(p.cb, (Bytes{u, 85, 128, 85, u, u, u, u}));
     EXPECT_EQ(p.cr, (Bytes{u, 255, 128, 255, u, u, u, u}));
 
-    // Margins of every width on both sides (the scans read 8 bytes at a time).
-    for (uint32_t begin = 0; begin < 20; ++begin) {
-        for (uint32_t end = begin + 1; end <= 20; ++end) {
-            Bytes line = whitePixels(20);
-            line[3 * begin] = line[3 * (end - 1) + 2] = 0;
-            Planes q(20);
-            ASSERT_EQ(convert(60, line, 20, q), kColorInk);
-            for (uint32_t x = 0; x < 20; ++x) {
-                ASSERT_EQ(q.y[x] != kUntouched, x >= begin && x < end) << begin << " " << end;
+    // Margins of every width on both sides, on both paths (the scans read 8
+    // bytes, or a vector of up to 64, at a time).
+    const bool environment = qzsimd::scalarPathForced();
+    constexpr uint32_t n = 70;
+    for (bool scalar : {false, true}) {
+        qzsimd::forceScalarPath(scalar);
+        for (uint32_t begin = 0; begin < n; ++begin) {
+            for (uint32_t end = begin + 1; end <= n; ++end) {
+                Bytes line = whitePixels(n);
+                line[3 * begin] = line[3 * (end - 1) + 2] = 0;
+                Planes q(n);
+                ASSERT_EQ(convert(3 * n, line, n, q), kColorInk);
+                for (uint32_t x = 0; x < n; ++x) {
+                    ASSERT_EQ(q.y[x] != kUntouched, x >= begin && x < end)
+                        << begin << " " << end << (scalar ? " scalar" : " vector");
+                }
             }
         }
     }
+    qzsimd::forceScalarPath(environment);
 }
 
 TEST(ColorBand, PartialLastLineIsIgnoredAndStrideIsHonoured) {

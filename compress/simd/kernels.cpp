@@ -1,0 +1,484 @@
+// Highway compiles this file once per instruction set (foreach_target.h
+// includes it again for every target); HWY_DYNAMIC_DISPATCH then calls the
+// best version the processor supports.
+#include "compress/simd/kernels.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "compress/simd/kernels.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace qzsimd {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+const char* TargetNameHere() {
+    return hwy::TargetName(HWY_TARGET);
+}
+
+// --- Colour conversion ------------------------------------------------------
+//
+// Y  = (306 R + 601 G + 117 B + 128) >> 10
+// Cb = ((512 B - 173 R - 339 G + 128) >> 10) + 128
+// Cr = ((512 R - 429 G - 83 B + 128) >> 10) + 128
+// in 32-bit lanes with arithmetic shifts, exactly as colorconvert.cpp; the
+// results lie in 0..255, so narrowing to bytes does not saturate.
+inline int32_t ScalarY(int32_t r, int32_t g, int32_t b) {
+    return (306 * r + 601 * g + 117 * b + 128) >> 10;
+}
+inline int32_t ScalarCb(int32_t r, int32_t g, int32_t b) {
+    return ((512 * b - 173 * r - 339 * g + 128) >> 10) + 128;
+}
+inline int32_t ScalarCr(int32_t r, int32_t g, int32_t b) {
+    return ((512 * r - 429 * g - 83 * b + 128) >> 10) + 128;
+}
+
+void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_RESTRICT y,
+                   uint8_t* HWY_RESTRICT cb, uint8_t* HWY_RESTRICT cr) {
+    size_t x = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<int32_t> d;
+    const hn::Rebind<uint8_t, decltype(d)> d8;
+    const size_t n = hn::Lanes(d);
+    const auto round = hn::Set(d, 128);
+    const auto offset = hn::Set(d, 128);
+    for (; x + n <= count; x += n) {
+        hn::Vec<decltype(d8)> r8, g8, b8;
+        hn::LoadInterleaved3(d8, rgb + 3 * x, r8, g8, b8);
+        const auto r = hn::PromoteTo(d, r8);
+        const auto g = hn::PromoteTo(d, g8);
+        const auto b = hn::PromoteTo(d, b8);
+        const auto yv = hn::ShiftRight<10>(
+            hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 306)), hn::Mul(g, hn::Set(d, 601))),
+                    hn::Add(hn::Mul(b, hn::Set(d, 117)), round)));
+        const auto cbv =
+            hn::Add(hn::ShiftRight<10>(
+                        hn::Add(hn::Add(hn::Mul(b, hn::Set(d, 512)), hn::Mul(r, hn::Set(d, -173))),
+                                hn::Add(hn::Mul(g, hn::Set(d, -339)), round))),
+                    offset);
+        const auto crv =
+            hn::Add(hn::ShiftRight<10>(
+                        hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 512)), hn::Mul(g, hn::Set(d, -429))),
+                                hn::Add(hn::Mul(b, hn::Set(d, -83)), round))),
+                    offset);
+        hn::StoreU(hn::DemoteTo(d8, yv), d8, y + x);
+        hn::StoreU(hn::DemoteTo(d8, cbv), d8, cb + x);
+        hn::StoreU(hn::DemoteTo(d8, crv), d8, cr + x);
+    }
+#endif
+    for (; x < count; ++x) {
+        const int32_t r = rgb[3 * x], g = rgb[3 * x + 1], b = rgb[3 * x + 2];
+        y[x] = static_cast<uint8_t>(ScalarY(r, g, b));
+        cb[x] = static_cast<uint8_t>(ScalarCb(r, g, b));
+        cr[x] = static_cast<uint8_t>(ScalarCr(r, g, b));
+    }
+}
+
+bool AllBytesEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
+    size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v = hn::Set(d, value);
+    for (; i + 4 * lanes <= n; i += 4 * lanes) {
+        const auto a = hn::Xor(hn::LoadU(d, p + i), v);
+        const auto b = hn::Xor(hn::LoadU(d, p + i + lanes), v);
+        const auto c = hn::Xor(hn::LoadU(d, p + i + 2 * lanes), v);
+        const auto e = hn::Xor(hn::LoadU(d, p + i + 3 * lanes), v);
+        if (!hn::AllTrue(d, hn::Eq(hn::Or(hn::Or(a, b), hn::Or(c, e)), hn::Zero(d)))) return false;
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] != value) return false;
+    }
+    return true;
+}
+
+size_t FirstByteNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
+    size_t i = 0;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v = hn::Set(d, value);
+    for (; i + lanes <= n; i += lanes) {
+        const intptr_t k = hn::FindFirstTrue(d, hn::Ne(hn::LoadU(d, p + i), v));
+        if (k >= 0) return i + static_cast<size_t>(k);
+    }
+#endif
+    for (; i < n; ++i) {
+        if (p[i] != value) return i;
+    }
+    return n;
+}
+
+size_t EndOfBytesNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
+    size_t end = n;
+#if HWY_TARGET != HWY_SCALAR
+    const hn::ScalableTag<uint8_t> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v = hn::Set(d, value);
+    // Whole vectors from the end while they match; the byte loop below
+    // finds the last mismatch within the vector that stops it.
+    while (end >= lanes && hn::AllTrue(d, hn::Eq(hn::LoadU(d, p + end - lanes), v)))
+        end -= lanes;
+#endif
+    for (; end > 0; --end) {
+        if (p[end - 1] != value) return end;
+    }
+    return 0;
+}
+
+// --- Blocks: level shift, forward DCT, quantisation, non-zero mask ----------
+
+// The flat quantiser 2^shift with rounding half away from zero:
+// c >= 0: (c + half) >> shift; c < 0: -((half - c) >> shift).
+inline int32_t QuantizeScalar(int32_t c, int32_t half, int shift) {
+    return c >= 0 ? (c + half) >> shift : -((half - c) >> shift);
+}
+
+#if HWY_TARGET == HWY_SCALAR
+// Without vectors (the fallback target): the transform of fdct.cpp on one
+// block of width 8, then the same quantisation and mask.
+template <int kEvenShift, int kOddShift, int32_t kOddRound>
+inline void ScalarTransform8(int32_t* d, ptrdiff_t stride) {
+    const int32_t d0 = d[0], d1 = d[stride], d2 = d[2 * stride], d3 = d[3 * stride];
+    const int32_t d4 = d[4 * stride], d5 = d[5 * stride], d6 = d[6 * stride];
+    const int32_t d7 = d[7 * stride];
+    int32_t tmp0 = d0 + d7, tmp7 = d0 - d7, tmp1 = d1 + d6, tmp6 = d1 - d6;
+    int32_t tmp2 = d2 + d5, tmp5 = d2 - d5, tmp3 = d3 + d4, tmp4 = d3 - d4;
+    const int32_t tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
+    const int32_t tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+    d[0] = (tmp10 + tmp11) >> kEvenShift;
+    d[4 * stride] = (tmp10 - tmp11) >> kEvenShift;
+    const int32_t z1e = (tmp12 + tmp13) * 4433;
+    d[2 * stride] = (z1e + tmp13 * 6270 + kOddRound) >> kOddShift;
+    d[6 * stride] = (z1e - tmp12 * 15137 + kOddRound) >> kOddShift;
+    int32_t z1 = tmp4 + tmp7, z2 = tmp5 + tmp6, z3 = tmp4 + tmp6, z4 = tmp5 + tmp7;
+    const int32_t z5 = (z3 + z4) * 9633;
+    tmp4 *= 2446;
+    tmp5 *= 16819;
+    tmp6 *= 25172;
+    tmp7 *= 12299;
+    z1 *= -7373;
+    z2 *= -20995;
+    z3 *= -16069;
+    z4 *= -3196;
+    z3 += z5;
+    z4 += z5;
+    d[7 * stride] = (tmp4 + z1 + z3 + kOddRound) >> kOddShift;
+    d[5 * stride] = (tmp5 + z2 + z4 + kOddRound) >> kOddShift;
+    d[3 * stride] = (tmp6 + z2 + z3 + kOddRound) >> kOddShift;
+    d[1 * stride] = (tmp7 + z1 + z4 + kOddRound) >> kOddShift;
+}
+
+void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
+                     int quantShift, int32_t* HWY_RESTRICT coefficients,
+                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                     uint8_t* HWY_RESTRICT wide) {
+    const int32_t half = (1 << quantShift) >> 1;
+    for (size_t i = 0; i < count; ++i) {
+        int32_t* c = coefficients + 64 * i;
+        for (size_t r = 0; r < 8; ++r) {
+            const uint8_t* p = source + r * stride + (halve ? 16 : 8) * i;
+            for (size_t x = 0; x < 8; ++x) {
+                c[r * 8 + x] = halve ? 4 * ((p[2 * x] + p[2 * x + 1] - 255) >> 1) : 4 * p[x] - 512;
+            }
+        }
+        for (size_t r = 0; r < 8; ++r)
+            ScalarTransform8<0, 13, 1 << 12>(c + 8 * r, 1);
+        for (size_t x = 0; x < 8; ++x)
+            ScalarTransform8<2, 15, 0>(c + x, 8);
+        uint64_t mask = 0;
+        uint8_t isWide = 0;
+        for (size_t k = 0; k < 64; ++k) {
+            const int32_t q = QuantizeScalar(c[k], half, quantShift);
+            c[k] = q;
+            mask |= uint64_t{q != 0} << k;
+            const uint32_t magnitude = static_cast<uint32_t>(q < 0 ? -q : q);
+            if (k > 0 && magnitude > 1023) isWide = 1;
+            int size = 0;
+            while ((magnitude >> size) != 0)
+                ++size;
+            const uint32_t amplitude =
+                static_cast<uint32_t>(q < 0 ? q - 1 : q) & ((uint32_t{1} << size) - 1);
+            symbols[64 * i + k] = (static_cast<uint32_t>(size) << 16) | (amplitude & 0xFFFF);
+        }
+        nonZero[i] = mask;
+        wide[i] = isWide;
+    }
+}
+#else
+
+// Rows of a block are 8 int32 values: one vector where vectors have 8 lanes
+// (AVX2, AVX-512 capped to 256 bits), two halves of 4 lanes elsewhere.
+using DB = hn::CappedTag<int32_t, 8>;
+using VB = hn::Vec<DB>;
+constexpr size_t kLanes = hn::MaxLanes(DB());
+constexpr size_t kHalves = 8 / kLanes;  // vectors per row: 1 or 2
+
+// One 1-D pass of fdct.cpp over eight vectors, lane by lane: the same
+// operations in the same 32-bit integers, so every lane gets exactly the
+// value the scalar transform8() computes.
+template <int kEvenShift, int kOddShift, int32_t kOddRound>
+HWY_INLINE void Transform8(DB d, VB* x) {
+    const VB tmp0 = hn::Add(x[0], x[7]), tmp7 = hn::Sub(x[0], x[7]);
+    const VB tmp1 = hn::Add(x[1], x[6]), tmp6 = hn::Sub(x[1], x[6]);
+    const VB tmp2 = hn::Add(x[2], x[5]), tmp5 = hn::Sub(x[2], x[5]);
+    const VB tmp3 = hn::Add(x[3], x[4]), tmp4 = hn::Sub(x[3], x[4]);
+    const VB round = hn::Set(d, kOddRound);
+
+    const VB tmp10 = hn::Add(tmp0, tmp3), tmp13 = hn::Sub(tmp0, tmp3);
+    const VB tmp11 = hn::Add(tmp1, tmp2), tmp12 = hn::Sub(tmp1, tmp2);
+    x[0] = hn::ShiftRight<kEvenShift>(hn::Add(tmp10, tmp11));
+    x[4] = hn::ShiftRight<kEvenShift>(hn::Sub(tmp10, tmp11));
+    const VB z1e = hn::Mul(hn::Add(tmp12, tmp13), hn::Set(d, 4433));
+    x[2] =
+        hn::ShiftRight<kOddShift>(hn::Add(hn::Add(z1e, hn::Mul(tmp13, hn::Set(d, 6270))), round));
+    x[6] =
+        hn::ShiftRight<kOddShift>(hn::Add(hn::Sub(z1e, hn::Mul(tmp12, hn::Set(d, 15137))), round));
+
+    const VB z1 = hn::Mul(hn::Add(tmp4, tmp7), hn::Set(d, -7373));
+    const VB z2 = hn::Mul(hn::Add(tmp5, tmp6), hn::Set(d, -20995));
+    const VB z3s = hn::Add(tmp4, tmp6), z4s = hn::Add(tmp5, tmp7);
+    const VB z5 = hn::Mul(hn::Add(z3s, z4s), hn::Set(d, 9633));
+    const VB z3 = hn::Add(hn::Mul(z3s, hn::Set(d, -16069)), z5);
+    const VB z4 = hn::Add(hn::Mul(z4s, hn::Set(d, -3196)), z5);
+    const VB t4 = hn::Mul(tmp4, hn::Set(d, 2446));
+    const VB t5 = hn::Mul(tmp5, hn::Set(d, 16819));
+    const VB t6 = hn::Mul(tmp6, hn::Set(d, 25172));
+    const VB t7 = hn::Mul(tmp7, hn::Set(d, 12299));
+    x[7] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t4, z1), hn::Add(z3, round)));
+    x[5] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t5, z2), hn::Add(z4, round)));
+    x[3] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t6, z2), hn::Add(z3, round)));
+    x[1] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t7, z1), hn::Add(z4, round)));
+}
+
+// Runs Transform8 on each of the kHalves interleaved sets of eight vectors.
+template <int kEvenShift, int kOddShift, int32_t kOddRound>
+HWY_INLINE void TransformAll(DB d, VB* v) {
+    for (size_t h = 0; h < kHalves; ++h) {
+        VB x[8];
+        for (size_t k = 0; k < 8; ++k)
+            x[k] = v[k * kHalves + h];
+        Transform8<kEvenShift, kOddShift, kOddRound>(d, x);
+        for (size_t k = 0; k < 8; ++k)
+            v[k * kHalves + h] = x[k];
+    }
+}
+
+// 4x4 transpose of a, b, c, e (rows) into the same variables (columns).
+HWY_INLINE void Transpose4(DB d, VB& a, VB& b, VB& c, VB& e) {
+    const hn::Repartition<int64_t, DB> d64;
+    const VB t0 = hn::InterleaveLower(d, a, b), t1 = hn::InterleaveUpper(d, a, b);
+    const VB t2 = hn::InterleaveLower(d, c, e), t3 = hn::InterleaveUpper(d, c, e);
+    a = hn::BitCast(d, hn::InterleaveLower(d64, hn::BitCast(d64, t0), hn::BitCast(d64, t2)));
+    b = hn::BitCast(d, hn::InterleaveUpper(d64, hn::BitCast(d64, t0), hn::BitCast(d64, t2)));
+    c = hn::BitCast(d, hn::InterleaveLower(d64, hn::BitCast(d64, t1), hn::BitCast(d64, t3)));
+    e = hn::BitCast(d, hn::InterleaveUpper(d64, hn::BitCast(d64, t1), hn::BitCast(d64, t3)));
+}
+
+// Transposes the 8x8 block v (row r, half h at v[r * kHalves + h]) in place.
+// With 8 lanes InterleaveLower/Upper work within each 128-bit half, which
+// transposes the four 4x4 quarters; the halves are then swapped across.
+HWY_INLINE void Transpose8x8(DB d, VB* v) {
+    if constexpr (kHalves == 1) {
+        for (size_t r = 0; r < 8; r += 4)
+            Transpose4(d, v[r], v[r + 1], v[r + 2], v[r + 3]);
+        // v[0..3] hold columns 0-3 (lower half) and 4-7 (upper half) of
+        // rows 0-3, v[4..7] the same of rows 4-7.
+        for (size_t k = 0; k < 4; ++k) {
+            const VB upper = v[k], lower = v[k + 4];
+            v[k] = hn::ConcatLowerLower(d, lower, upper);
+            v[k + 4] = hn::ConcatUpperUpper(d, lower, upper);
+        }
+    } else {
+        // Quarter (row block rb, column block cb) is v[(4 rb + i) * 2 + cb].
+        for (size_t rb = 0; rb < 2; ++rb) {
+            for (size_t cb = 0; cb < 2; ++cb) {
+                Transpose4(d, v[(4 * rb + 0) * 2 + cb], v[(4 * rb + 1) * 2 + cb],
+                           v[(4 * rb + 2) * 2 + cb], v[(4 * rb + 3) * 2 + cb]);
+            }
+        }
+        // Quarters (0, 1) and (1, 0) change places.
+        for (size_t i = 0; i < 4; ++i) {
+            const VB t = v[i * 2 + 1];
+            v[i * 2 + 1] = v[(4 + i) * 2];
+            v[(4 + i) * 2] = t;
+        }
+    }
+}
+
+void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
+                     int quantShift, int32_t* HWY_RESTRICT coefficients,
+                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                     uint8_t* HWY_RESTRICT wide) {
+    const DB d;
+    const hn::Rebind<uint8_t, DB> d8;
+    const hn::Rebind<uint16_t, DB> d16;
+    const int32_t half = (1 << quantShift) >> 1;
+    const VB vHalf = hn::Set(d, half);
+    const VB zero = hn::Zero(d);
+    const hn::Rebind<float, DB> df;
+    const VB largest = hn::Set(d, 1023);
+    const VB one = hn::Set(d, 1);
+
+    for (size_t i = 0; i < count; ++i) {
+        int32_t* coef = coefficients + 64 * i;
+        VB v[8 * kHalves];
+        // Level shift: 4 x (s - 128), or for 4:2:2 chroma 4 x ((a + b - 255) >> 1),
+        // the pair average rounded half up (downsample.cpp).
+        for (size_t r = 0; r < 8; ++r) {
+            for (size_t h = 0; h < kHalves; ++h) {
+                if (halve) {
+                    const uint8_t* p = source + r * stride + 16 * i + 2 * kLanes * h;
+                    uint16_t pairs[kLanes];
+                    std::memcpy(pairs, p, sizeof pairs);
+                    const VB both = hn::PromoteTo(d, hn::LoadU(d16, pairs));
+                    const VB sum =
+                        hn::Add(hn::And(both, hn::Set(d, 0xFF)), hn::ShiftRight<8>(both));
+                    v[r * kHalves + h] =
+                        hn::ShiftLeft<2>(hn::ShiftRight<1>(hn::Sub(sum, hn::Set(d, 255))));
+                } else {
+                    const uint8_t* p = source + r * stride + 8 * i + kLanes * h;
+                    const VB s = hn::PromoteTo(d, hn::LoadU(d8, p));
+                    v[r * kHalves + h] = hn::Sub(hn::ShiftLeft<2>(s), hn::Set(d, 512));
+                }
+            }
+        }
+
+        // A block of 64 equal values v: pass 1 turns every row into
+        // (8v, 0, ..., 0): the sums tmp10 + tmp11 give 8v, every difference is
+        // 0 and (0 + 4096) >> 13 is 0.  Pass 2 then gives column 0 E0 = 64v,
+        // so DC = 64v >> 2 = 16v exactly, and zeros everywhere else (0 >> 15).
+        // The transform can therefore be skipped: DC 16v, AC 0, quantised as
+        // any coefficient is.
+        const VB first = hn::Set(d, hn::GetLane(v[0]));
+        auto same = hn::Eq(v[0], first);
+        for (size_t k = 1; k < 8 * kHalves; ++k)
+            same = hn::And(same, hn::Eq(v[k], first));
+        if (hn::AllTrue(d, same)) {
+            const int32_t dc = QuantizeScalar(16 * hn::GetLane(v[0]), half, quantShift);
+            for (size_t k = 0; k < 64; k += kLanes)
+                hn::StoreU(zero, d, coef + k);
+            coef[0] = dc;
+            nonZero[i] = dc != 0 ? 1 : 0;
+            wide[i] = 0;
+            continue;
+        }
+
+        // Pass 1 along the rows: transpose so that each vector holds one
+        // column (lanes = rows), transform, transpose back.
+        Transpose8x8(d, v);
+        TransformAll<0, 13, 1 << 12>(d, v);
+        Transpose8x8(d, v);
+        // Pass 2 down the columns: each vector is a row (lanes = columns).
+        TransformAll<2, 15, 0>(d, v);
+
+        // Quantise; then the coding size and amplitude bits of every value.
+        // The size is the bit length of the magnitude a: converted to float
+        // (exact below 2^24) a has the exponent size - 1, so the biased
+        // exponent field minus 126 is the size, and the float with the
+        // mantissa cleared is 2^(size - 1).
+        uint64_t mask = 0;
+        auto tooWide = hn::Gt(zero, zero);
+        uint32_t* sym = symbols + 64 * i;
+        for (size_t r = 0; r < 8; ++r) {
+            for (size_t h = 0; h < kHalves; ++h) {
+                const VB c = v[r * kHalves + h];
+                const VB sign = hn::ShiftRight<31>(c);
+                const VB magnitude = hn::ShiftRightSame(hn::Add(hn::Abs(c), vHalf), quantShift);
+                const VB q = hn::Sub(hn::Xor(magnitude, sign), sign);
+                hn::StoreU(q, d, coef + r * 8 + kLanes * h);
+                uint8_t bits[8] = {};
+                hn::StoreMaskBits(d, hn::Ne(q, zero), bits);
+                mask |= uint64_t{bits[0]} << (r * 8 + kLanes * h);
+
+                const VB asFloat = hn::BitCast(d, hn::ConvertTo(df, magnitude));
+                const VB size = hn::Sub(hn::ShiftRight<23>(asFloat), hn::Set(d, 126));
+                const VB topBit =
+                    hn::ConvertTo(d, hn::BitCast(df, hn::And(asFloat, hn::Set(d, 0x7F800000))));
+                const VB amplitude =
+                    hn::And(hn::Add(q, sign), hn::Sub(hn::Add(topBit, topBit), one));
+                hn::StoreU(hn::Or(hn::ShiftLeft<16>(size), amplitude), d,
+                           reinterpret_cast<int32_t*>(sym) + r * 8 + kLanes * h);
+                auto over = hn::Gt(magnitude, largest);
+                // The DC may be wide; only the AC count.
+                if (r == 0 && h == 0) over = hn::And(over, hn::Not(hn::FirstN(d, 1)));
+                tooWide = hn::Or(tooWide, over);
+            }
+        }
+        nonZero[i] = mask;
+        wide[i] = hn::AllFalse(d, tooWide) ? 0 : 1;
+    }
+}
+#endif  // HWY_TARGET == HWY_SCALAR
+
+}  // namespace HWY_NAMESPACE
+}  // namespace qzsimd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace qzsimd {
+
+HWY_EXPORT(TargetNameHere);
+HWY_EXPORT(ConvertRgbRun);
+HWY_EXPORT(TransformBlocks);
+HWY_EXPORT(AllBytesEqual);
+HWY_EXPORT(FirstByteNotEqual);
+HWY_EXPORT(EndOfBytesNotEqual);
+
+namespace {
+// -1: not read yet; 0: vector kernels; 1: portable scalar path.
+std::atomic<int> gForceScalar{-1};
+}  // namespace
+
+bool scalarPathForced() {
+    int state = gForceScalar.load(std::memory_order_relaxed);
+    if (state < 0) {
+        const char* value = std::getenv("QZ_FORCE_SCALAR");
+        const int fromEnvironment =
+            value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0 ? 1 : 0;
+        int expected = -1;
+        gForceScalar.compare_exchange_strong(expected, fromEnvironment);
+        state = gForceScalar.load(std::memory_order_relaxed);
+    }
+    return state == 1;
+}
+
+void forceScalarPath(bool scalar) {
+    gForceScalar.store(scalar ? 1 : 0, std::memory_order_relaxed);
+}
+
+const char* kernelTargetName() {
+    return HWY_DYNAMIC_DISPATCH(TargetNameHere)();
+}
+
+void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr) {
+    HWY_DYNAMIC_DISPATCH(ConvertRgbRun)(rgb, count, y, cb, cr);
+}
+
+bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value) {
+    return HWY_DYNAMIC_DISPATCH(AllBytesEqual)(p, n, value);
+}
+
+size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value) {
+    return HWY_DYNAMIC_DISPATCH(FirstByteNotEqual)(p, n, value);
+}
+
+size_t endOfBytesNotEqual(const uint8_t* p, size_t n, uint8_t value) {
+    return HWY_DYNAMIC_DISPATCH(EndOfBytesNotEqual)(p, n, value);
+}
+
+void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
+                     int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero, uint8_t* wide) {
+    HWY_DYNAMIC_DISPATCH(TransformBlocks)
+    (source, stride, count, halve, quantShift, coefficients, symbols, nonZero, wide);
+}
+
+}  // namespace qzsimd
+#endif  // HWY_ONCE

@@ -1,0 +1,243 @@
+// The block-column pipeline with its vector kernels and the portable
+// plane-by-plane path (QZ_FORCE_SCALAR=1) must give the same bytes and leave
+// the coder in the same state, whatever the band holds.
+#include <gtest/gtest.h>
+#include <hwy/targets.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "compress/simd/kernels.h"
+#include "jpeg_helpers.h"
+
+namespace {
+
+using jpegtest::Content;
+
+// Restores the path the environment chose when a test ends.
+struct PathGuard {
+    bool scalar = qzsimd::scalarPathForced();
+    ~PathGuard() { qzsimd::forceScalarPath(scalar); }
+};
+
+enum class Kind { Random, Flat, Gradient, Text, Extreme, White };
+
+const char* kindName(Kind k) {
+    static const char* const names[] = {"random", "flat", "gradient", "text", "extreme", "white"};
+    return names[static_cast<int>(k)];
+}
+
+// One plane (c = 0 luminance or gray, 1 and 2 chroma).  Flat: every 16 x 8
+// area one level (black, white, mid or random), a few with one odd pixel;
+// extreme: random 0 / 255 pixels, the content that codes to the most bytes.
+std::vector<uint8_t> makePlane(Kind kind, int width, int lines, int c, uint32_t seed) {
+    std::mt19937 rng(seed * 31u + static_cast<uint32_t>(c));
+    if (kind == Kind::Text) return jpegtest::makePlane(Content::Text, width, lines, seed, c);
+    std::vector<uint8_t> p(static_cast<size_t>(width) * static_cast<size_t>(lines));
+    std::vector<uint8_t> levels(static_cast<size_t>(width / 16 + 1) * (lines / 8 + 1));
+    for (uint8_t& l : levels) {
+        const uint32_t pick = rng() % 4;
+        l = pick == 0 ? 0 : pick == 1 ? 255 : pick == 2 ? 128 : static_cast<uint8_t>(rng());
+    }
+    for (int y = 0; y < lines; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t v = 0;
+            switch (kind) {
+                case Kind::Random:
+                    v = static_cast<uint8_t>(rng());
+                    break;
+                case Kind::Flat:
+                    v = levels[static_cast<size_t>(y / 8) * (width / 16 + 1) + x / 16];
+                    if (rng() % 997 == 0) v = static_cast<uint8_t>(v ^ 1);
+                    break;
+                case Kind::Gradient:
+                    v = static_cast<uint8_t>(x * 255 / width + 7 * y + 40 * c);
+                    break;
+                case Kind::Extreme:
+                    v = (rng() & 1) != 0 ? 255 : 0;
+                    break;
+                case Kind::White:
+                    v = c == 0 ? 255 : 128;
+                    break;
+                case Kind::Text:
+                    break;
+            }
+            p[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = v;
+        }
+    }
+    return p;
+}
+
+struct Call {
+    int width = 16;
+    int lines = 8;
+    bool color = true;
+    int32_t sampleType = SAMPLE_422;
+    int32_t restartIndex = 0;
+    bool emitQ = false;
+    bool pad = false;
+    bool deltaDC = true;
+    int32_t flatQuant = kFlatQuantizer;
+    int64_t capacity = -1;  // < 0: the worst case
+};
+
+struct Outcome {
+    int32_t result = 0;
+    std::vector<uint8_t> bytes;
+    std::vector<int32_t> state;  // restart index, coefficient position, count, predictors
+};
+
+// The filter's per-band sequence on a coder and settings record that live
+// on from call to call, on the chosen path.
+Outcome encode(bool scalar, const std::vector<uint8_t>* planes, const Call& call,
+               HuffmanState& coder, WicketSettings& settings) {
+    qzsimd::forceScalarPath(scalar);
+    const int pixels = call.width * call.lines;
+    setHuffman(&coder);
+    coder.restartIndex = call.restartIndex;
+    int32_t status = initialize(&coder);
+    setWicket(&settings, &coder, &status);
+    reinitialize(&settings, &coder);
+    setRestartInterval(call.width / 8, &settings);
+    settings.emitQMarkers = call.emitQ;
+    settings.padQMarker = call.pad;
+    settings.useDeltaDC = call.deltaDC;
+    settings.flatQuant = call.flatQuant;
+    const std::vector<uint8_t> map(static_cast<size_t>(pixels / 64), 3);
+    const int64_t capacity = call.capacity >= 0
+                                 ? call.capacity
+                                 : wicketWorstCaseBytes(call.width, call.lines, call.color);
+    Outcome o;
+    std::vector<uint8_t> out(static_cast<size_t>(capacity) + 64, 0xA5);
+    int32_t length = 0;
+    if (call.color) {
+        setSampleType(call.sampleType, &settings);
+        o.result =
+            wicketCompressPlanes(pixels / 64, map.data(), call.width, pixels, planes[0].data(),
+                                 planes[1].data(), planes[2].data(), static_cast<int32_t>(capacity),
+                                 out.data(), &length, &settings, &coder);
+    } else {
+        setSampleType(SAMPLE_444, &settings);
+        o.result = wicketCompressMonoPlane(pixels / 64, map.data(), call.width, pixels,
+                                           planes[0].data(), static_cast<int32_t>(capacity),
+                                           out.data(), &length, &settings, &coder);
+    }
+    // Nothing beyond the capacity is touched.
+    for (size_t i = static_cast<size_t>(capacity); i < out.size(); ++i)
+        EXPECT_EQ(out[i], 0xA5) << "byte " << i << " beyond the capacity";
+    o.bytes.assign(out.begin(), out.begin() + length);
+    o.state = {coder.restartIndex, coder.coefPosition, settings.restartMcuCount,
+               settings.prevDC[0], settings.prevDC[1], settings.prevDC[2]};
+    return o;
+}
+
+struct Paths {
+    PathGuard guard;
+    HuffmanState scalarCoder, fastCoder;
+    WicketSettings scalarSettings, fastSettings;
+
+    void expectSame(const std::vector<uint8_t>* planes, const Call& call, const std::string& what) {
+        const Outcome a = encode(true, planes, call, scalarCoder, scalarSettings);
+        const Outcome b = encode(false, planes, call, fastCoder, fastSettings);
+        EXPECT_EQ(a.result, b.result) << what;
+        EXPECT_EQ(a.bytes.size(), b.bytes.size()) << what;
+        EXPECT_TRUE(a.bytes == b.bytes) << what;
+        EXPECT_EQ(a.state, b.state) << what;
+    }
+};
+
+}  // namespace
+
+// Every content kind, colour and gray, narrow to full A4 width, every restart
+// index, with and without the quantiser marker: the filter's own calls.
+static void compareFilterBands() {
+    Paths paths;
+    std::mt19937 rng(2026);
+    for (Kind kind :
+         {Kind::Random, Kind::Flat, Kind::Gradient, Kind::Text, Kind::Extreme, Kind::White}) {
+        for (bool color : {true, false}) {
+            for (int width : {16, 5104, 16 * static_cast<int>(2 + rng() % 200)}) {
+                std::vector<uint8_t> planes[3];
+                for (int c = 0; c < (color ? 3 : 1); ++c)
+                    planes[c] = makePlane(kind, width, 8, c, static_cast<uint32_t>(rng()));
+                // White bands twice: the second time from the kept bytes.
+                const int rounds = kind == Kind::White ? 2 : 1;
+                for (int32_t index = 0; index < 8 * rounds; ++index) {
+                    for (bool emitQ : {false, true}) {
+                        Call call;
+                        call.width = width;
+                        call.color = color;
+                        call.restartIndex = index % 8;
+                        call.emitQ = emitQ;
+                        paths.expectSame(planes, call,
+                                         std::string(kindName(kind)) +
+                                             (color ? " colour" : " gray") + " width " +
+                                             std::to_string(width) + " RST" +
+                                             std::to_string(index) + (emitQ ? " marker" : ""));
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The filter's bands on every instruction set this processor has (AVX-512,
+// AVX2, SSE4 and SSSE3 on x86-64; the 4-lane code serves NEON too) and on the
+// non-vector fallback.
+TEST(SimdEquivalence, FilterBandsGiveTheSameBytesOnBothPaths) {
+    for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        EXPECT_STREQ(qzsimd::kernelTargetName(), hwy::TargetName(target));
+        compareFilterBands();
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// Settings the filter does not use but callers may: several block rows,
+// 4:4:4, padded markers, no DC prediction, quantisers that let coefficients
+// exceed what the coder can carry (refused values), and outputs too small
+// for the band (cut streams).
+TEST(SimdEquivalence, OtherSettingsAndCutStreamsGiveTheSameBytes) {
+    Paths paths;
+    std::mt19937 rng(11);
+    for (Kind kind : {Kind::Random, Kind::Flat, Kind::Extreme, Kind::Gradient}) {
+        for (bool color : {true, false}) {
+            const int width = 16 * static_cast<int>(1 + rng() % 40);
+            const int lines = 16;
+            std::vector<uint8_t> planes[3];
+            for (int c = 0; c < (color ? 3 : 1); ++c)
+                planes[c] = makePlane(kind, width, lines, c, static_cast<uint32_t>(rng()));
+            const std::string what = std::string(kindName(kind)) + (color ? " colour" : " gray") +
+                                     " width " + std::to_string(width);
+            Call call;
+            call.width = width;
+            call.lines = lines;
+            call.color = color;
+            call.emitQ = true;
+            paths.expectSame(planes, call, what + " two block rows");
+            Call full = call;
+            full.sampleType = SAMPLE_444;
+            paths.expectSame(planes, full, what + " 4:4:4");
+            Call padded = call;
+            padded.pad = true;
+            padded.deltaDC = false;
+            paths.expectSame(planes, padded, what + " padded marker, no prediction");
+            for (int32_t q : {1, 2, 16}) {
+                Call quant = call;
+                quant.flatQuant = q;
+                paths.expectSame(planes, quant, what + " flat quantiser " + std::to_string(q));
+            }
+            const int pixels = width * lines;
+            for (int64_t capacity : {int64_t{3} * pixels, int64_t{3} * pixels + 517,
+                                     int64_t{pixels}, int64_t{pixels} + 300}) {
+                if (color && capacity < 3 * pixels) continue;
+                Call cut = call;
+                cut.capacity = capacity;
+                paths.expectSame(planes, cut, what + " capacity " + std::to_string(capacity));
+            }
+        }
+    }
+}
