@@ -1,0 +1,70 @@
+#include "channel/waiter.h"
+
+#include <new>
+#include <system_error>
+
+void Waiter::notify() {
+    // Pairs with the increment in waitSlow(): either the waiter is registered
+    // before our load (we take the lock and wake it), or its check of the
+    // condition comes after the state change we are announcing.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (waiting_.load() == 0) return;
+    { std::lock_guard<std::mutex> lock(mutex_); }
+    wake_.notify_all();
+}
+
+bool Waiter::waitSlow(const std::function<bool()>& done, const std::atomic<bool>* run,
+                      std::chrono::steady_clock::duration timeout) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool bounded = timeout != std::chrono::steady_clock::duration::max();
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_.fetch_add(1);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool result = false;
+    for (;;) {
+        if (done()) {
+            result = true;
+            break;
+        }
+        if (run != nullptr && !run->load()) break;
+        auto pause = std::chrono::steady_clock::duration(kMaxPause);
+        if (bounded) {
+            const auto left = timeout - (std::chrono::steady_clock::now() - start);
+            if (left <= std::chrono::steady_clock::duration::zero()) break;
+            if (left < pause) pause = left;
+        }
+        wake_.wait_for(lock, pause);
+    }
+    waiting_.fetch_sub(1);
+    return result;
+}
+
+bool StoppableThread::start(std::function<void()> body) {
+    if (thread_.joinable()) return run_.load();
+    run_.store(true);
+    try {
+        thread_ = std::thread(std::move(body));
+    } catch (const std::system_error&) {
+        run_.store(false);
+        return false;
+    } catch (const std::bad_alloc&) {
+        run_.store(false);
+        return false;
+    }
+    return true;
+}
+
+void StoppableThread::requestStop() {
+    run_.store(false);
+    waiter_.notify();
+}
+
+void StoppableThread::stop() {
+    requestStop();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+bool StoppableThread::pauseFor(std::chrono::steady_clock::duration duration) {
+    waiter_.waitUntil([] { return false; }, &run_, duration);
+    return run_.load();
+}
