@@ -306,7 +306,7 @@ struct BandPipeline::Impl {
     std::vector<std::vector<uint8_t>> image;  // coded bands of the image in hand
     std::vector<const std::vector<uint8_t>*> imageParts;
     uint32_t imageFirstLine = 0;
-    bool skipToNextImage = false;  // a band failed: the rest of its image is left out
+    bool skipRestOfPage = false;  // a band failed: the rest of its page is left out
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> tagCache;  // rows -> coded tags
     std::array<CodedRecording, kRecordSlots> records;
 };
@@ -315,6 +315,9 @@ BandPipeline::BandPipeline(const BandPipelineConfig& config)
     : config_(config), impl_(std::make_unique<Impl>()) {
     if (config_.sink == nullptr) config_.sink = hdcWrite;
     if (config_.readAheadBytes == 0) config_.readAheadBytes = kDefaultReadAheadBytes;
+    if (const char* pause = std::getenv("QZ_TEST_COPY_PAUSE_MS")) {
+        config_.copyImagePause = std::chrono::milliseconds(std::strtol(pause, nullptr, 10));
+    }
 }
 
 BandPipeline::~BandPipeline() {
@@ -423,10 +426,11 @@ void BandPipeline::endPage() {
     push(std::move(item));
 }
 
-void BandPipeline::replay(int slot) {
+void BandPipeline::replay(int slot, int copy) {
     Item item;
     item.kind = Item::Kind::kReplay;
     item.slot = slot;
+    item.position = static_cast<uint32_t>(copy);
     push(std::move(item));
 }
 
@@ -593,6 +597,7 @@ void BandPipeline::flushImage() {
                      p.imageFirstLine);
                 failed_.store(true);
                 p.image.clear();
+                p.skipRestOfPage = true;
                 return;
             }
             coded.resize(length);
@@ -606,9 +611,11 @@ void BandPipeline::flushImage() {
                       tags->data(), static_cast<uint32_t>(tags->size()));
         if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
     } catch (const std::bad_alloc&) {
+        // Nothing of the image went out; the page ends with the images before it.
         errno = ENOMEM;
         msgPerror("ERROR: Unable to allocate memory!");
         failed_.store(true);
+        p.skipRestOfPage = true;
     }
     p.image.clear();
 }
@@ -619,7 +626,7 @@ void BandPipeline::writeItem(Item& item) {
         switch (item.kind) {
             case Item::Kind::kStartPage:
                 p.image.clear();
-                p.skipToNextImage = false;
+                p.skipRestOfPage = false;
                 gWriterRecording = nullptr;
                 if (item.slot >= 0 && item.slot < kRecordSlots) {
                     try {
@@ -636,14 +643,14 @@ void BandPipeline::writeItem(Item& item) {
                 if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
                 break;
             case Item::Kind::kBand:
-                if (item.position == 0) p.skipToNextImage = false;
+                if (p.skipRestOfPage) break;
                 if (!item.coded) {
-                    // The bands before it still form a well-formed image.
+                    // The bands before it still form well-formed images, and
+                    // the page ends with them: no image may leave a gap.
                     flushImage();
-                    p.skipToNextImage = true;
+                    p.skipRestOfPage = true;
                     break;
                 }
-                if (p.skipToNextImage) break;
                 if (p.image.empty()) p.imageFirstLine = item.firstLine;
                 p.image.push_back(std::move(item.jpeg));
                 if (item.closesImage) flushImage();
@@ -665,7 +672,14 @@ void BandPipeline::writeItem(Item& item) {
                     if (!shouldStopReplay()) failed_.store(true);
                     break;
                 }
-                record.replay(writerSink, [this] { return shouldStopReplay(); });
+                if (shouldStopReplay()) break;
+                msgf("DEBUG: Copy %d of page side %d\n", static_cast<int>(item.position),
+                     item.slot);
+                record.replay(writerSink, [this] {
+                    if (config_.copyImagePause.count() > 0)
+                        writer_.pauseFor(config_.copyImagePause);
+                    return shouldStopReplay();
+                });
                 break;
             }
             case Item::Kind::kForget:

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -97,6 +98,9 @@ struct BandPipelineConfig {
     int coderThreads = 0;                      // 0: QZ_CODER_THREADS or one per core
     size_t readAheadBytes = 0;                 // 0: the default bound
     const std::atomic<int>* cancel = nullptr;  // isTerminated
+    // Test hook: a pause before each image of a copy (QZ_TEST_COPY_PAUSE_MS),
+    // so that a test can cancel a copy while it is being sent.
+    std::chrono::milliseconds copyImagePause{0};
 };
 
 class BandPipeline {
@@ -124,8 +128,9 @@ class BandPipeline {
     void band(uint32_t firstLine, uint8_t lineMask, std::vector<uint8_t> lines);
     // Ends the page: a partial last image is written as it is.
     void endPage();
-    // Sends the page side kept in `slot` again (nothing when there is none).
-    void replay(int slot);
+    // Sends the page side kept in `slot` again as copy number `copy` (nothing
+    // when there is none).
+    void replay(int slot, int copy);
     // Releases the recordings of the slots from `firstSlot` to `lastSlot`.
     void forget(int firstSlot, int lastSlot);
 

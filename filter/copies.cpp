@@ -173,7 +173,7 @@ bool CodedRecording::sendRange(ByteSink sink, uint64_t from, uint64_t to) {
 }
 
 bool CodedRecording::replay(ByteSink sink, const std::function<bool()>& stop) {
-    if (!usable() || boundaries_.empty() || stop()) return false;
+    if (!usable() || boundaries_.empty()) return false;
     // The opening (BeginPage and what precedes the first image) ...
     if (!sendRange(sink, 0, boundaries_[0])) return false;
     // ... every image unless told to stop ...
@@ -237,14 +237,14 @@ void UncollatedCopies::afterPage(bool morePages, PageOutput& out,
                 if (whitePass) {
                     // The white side is coded once and then sent again.
                     if (whiteKept_) {
-                        out.replaySide(kRecordWhite);
+                        out.replaySide(kRecordWhite, first + j + 1);
                     } else {
                         out.printWhitePage(kRecordWhite);
                         whiteKept_ = true;
                     }
                     blankBackPending_ = false;
                 } else {
-                    out.replaySide(k);
+                    out.replaySide(k, first + j + 1);
                     if (lastSheet && duplex_) blankBackPending_ = true;
                 }
                 ++copiesPrinted_;

@@ -58,9 +58,9 @@ class CodedRecording {
     uint64_t size() const { return size_; }
     bool spilled() const { return fd_ >= 0; }
 
-    // Sends the page side through `sink`.  `stop` is asked before the opening
-    // and before every image: true before the opening sends nothing; true
-    // later skips the remaining images and sends the page's closing part.
+    // Sends the page side through `sink`.  `stop` is asked before every
+    // image: true skips the remaining images and sends the page's closing
+    // part, so the page is never left open.
     // Returns false when the output failed or the file could not be read back.
     bool replay(ByteSink sink, const std::function<bool()>& stop);
 
@@ -88,8 +88,8 @@ class CodedRecording {
 class PageOutput {
   public:
     virtual ~PageOutput() = default;
-    // Sends the page side kept in `slot` again.
-    virtual void replaySide(int slot) = 0;
+    // Sends the page side kept in `slot` again, as copy number `copy`.
+    virtual void replaySide(int slot, int copy) = 0;
     // Prints a white page side, kept in `recordSlot` (or kRecordNone).
     virtual void printWhitePage(int recordSlot) = 0;
     // Releases the kept page sides of slots firstSlot..lastSlot.

@@ -59,7 +59,7 @@ class PageLoop final : public PageOutput {
     PageLoopResult run();
 
     // PageOutput: the copies' requests go to the printer in order with the pages.
-    void replaySide(int slot) override { pipeline_.replay(slot); }
+    void replaySide(int slot, int copy) override { pipeline_.replay(slot, copy); }
     void printWhitePage(int recordSlot) override {
         pipeline_.startPage(recordSlot);
         for (uint32_t line = 0; line < g_.pixHt; line += kBlockLines)
