@@ -4,11 +4,12 @@
 #include <system_error>
 
 void Waiter::notify() {
-    // Pairs with the increment in waitSlow(): either the waiter is registered
-    // before our load (we take the lock and wake it), or its check of the
-    // condition comes after the state change we are announcing.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (waiting_.load() == 0) return;
+    // A read-modify-write, not a plain load: all changes of waiting_ are in
+    // one order.  Either a waiter's increment comes first (we see it, take
+    // the lock and wake it), or ours does, and the waiter's increment then
+    // acquires our release, so its check of the condition sees the state
+    // change we are announcing.
+    if (waiting_.fetch_add(0) == 0) return;
     { std::lock_guard<std::mutex> lock(mutex_); }
     wake_.notify_all();
 }
@@ -19,7 +20,6 @@ bool Waiter::waitSlow(const std::function<bool()>& done, const std::atomic<bool>
     const bool bounded = timeout != std::chrono::steady_clock::duration::max();
     std::unique_lock<std::mutex> lock(mutex_);
     waiting_.fetch_add(1);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     bool result = false;
     for (;;) {
         if (done()) {

@@ -92,14 +92,14 @@ void writeBytes(ByteSink sink, const uint8_t* data, size_t length) {
 
 // Writes one image of `count` coded bands whose first row is page line
 // `firstLine`; `codedTags` is its tag plane, TBRLE-coded.
-void writeImageOut(ByteSink sink, uint32_t firstLine, uint32_t width, uint32_t count,
-                   const std::vector<uint8_t>* const* jpeg, const uint8_t* codedTags,
-                   uint32_t codedLength) {
+void writeImageOut(ByteSink sink, uint32_t firstLine, uint32_t width, uint32_t resolution,
+                   uint32_t count, const std::vector<uint8_t>* const* jpeg,
+                   const uint8_t* codedTags, uint32_t codedLength) {
     const uint32_t rows = 8 * count;
     size_t jpegTotal = 0;
     for (uint32_t k = 0; k < count; ++k)
         jpegTotal += jpeg[k]->size();
-    writeImageHeader(sink, firstLine, width, rows, jobsetting->resolution);
+    writeImageHeader(sink, firstLine, width, rows, resolution);
     // The joined JPEG stream: each band's bytes in order, straight from the cache.
     writeReadImageBlock(sink, rows, eJPEGBandCompression, static_cast<uint32_t>(jpegTotal));
     for (uint32_t k = 0; k < count; ++k)
@@ -132,8 +132,8 @@ bool writeImage(uint32_t last) {
     std::vector<const std::vector<uint8_t>*> jpeg(last + 1);
     for (uint32_t k = 0; k <= last; ++k)
         jpeg[k] = &gCacheBands[k].jpegData;
-    writeImageOut(gSink, first.firstLine, first.width, last + 1, jpeg.data(), coded.data(),
-                  codedLength);
+    writeImageOut(gSink, first.firstLine, first.width, jobsetting->resolution, last + 1,
+                  jpeg.data(), coded.data(), codedLength);
     return true;
 }
 
@@ -233,8 +233,12 @@ namespace {
 constexpr uint64_t kMaxCodedAhead = 96;
 // Items queued at most (white bands cost no raster memory, but an item each).
 constexpr size_t kMaxQueuedItems = 2048;
-// Raster read ahead of the coders by default.
-constexpr size_t kDefaultReadAheadBytes = size_t{12} << 20;
+// Raster read ahead of the coders by default: with it pdftoraster can hand
+// over a text page (mostly white lines, which cost nothing) or a good part of
+// a photo page and go on rendering while we code.  The filter's memory
+// stays under 64 MiB with it: the output ring (up to 20 MiB while the printer
+// is slow), this, two kept page sides of 2 MiB each, and the coders' buffers.
+constexpr size_t kDefaultReadAheadBytes = size_t{16} << 20;
 
 int coderThreadCount(int asked) {
     if (asked > 0) return std::min(asked, 16);
@@ -314,7 +318,12 @@ struct BandPipeline::Impl {
 BandPipeline::BandPipeline(const BandPipelineConfig& config)
     : config_(config), impl_(std::make_unique<Impl>()) {
     if (config_.sink == nullptr) config_.sink = hdcWrite;
-    if (config_.readAheadBytes == 0) config_.readAheadBytes = kDefaultReadAheadBytes;
+    if (config_.readAheadBytes == 0) {
+        // QZ_READAHEAD_KB: a hidden switch to measure the read-ahead lever.
+        const char* kb = std::getenv("QZ_READAHEAD_KB");
+        const long asked = kb != nullptr ? std::strtol(kb, nullptr, 10) : 0;
+        config_.readAheadBytes = asked > 0 ? size_t(asked) << 10 : kDefaultReadAheadBytes;
+    }
     if (const char* pause = std::getenv("QZ_TEST_COPY_PAUSE_MS")) {
         config_.copyImagePause = std::chrono::milliseconds(std::strtol(pause, nullptr, 10));
     }
@@ -446,7 +455,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
     // Each coder has its own coder state, settings and buffers.
     auto settings = std::make_unique<WicketSettings>();
     auto coder = std::make_unique<HuffmanState>();
-    std::vector<uint8_t> pixels, planes;
+    std::vector<uint8_t> pixels, planes, coded;
     Impl& p = *impl_;
     while (self->running()) {
         Item* item = nullptr;
@@ -473,7 +482,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
             if (!self->running()) break;
             continue;
         }
-        codeItem(*item, settings.get(), coder.get(), &pixels, &planes);
+        codeItem(*item, settings.get(), coder.get(), &pixels, &planes, &coded);
         std::vector<uint8_t> done;
         {
             std::lock_guard<std::mutex> lock(p.mutex);
@@ -487,7 +496,8 @@ void BandPipeline::coderLoop(StoppableThread* self) {
 }
 
 void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* coder,
-                            std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes) {
+                            std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes,
+                            std::vector<uint8_t>* coded) {
     Impl& p = *impl_;
     const uint32_t width = config_.width;
     const uint32_t bpp = config_.bytesPerPixel;
@@ -524,8 +534,12 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
             cb = py + count;
             cr = py + 2 * size_t{count};
         }
+        // Coded into the coder's own buffer, sized for the worst case, and
+        // kept at its exact length: a band waiting for the writer holds only
+        // its bytes.
         item.coded = codeBand(settings, coder, item.position, item.firstLine, width, count, y, cb,
-                              cr, pixels->data(), &item.jpeg);
+                              cr, pixels->data(), coded);
+        if (item.coded) item.jpeg.assign(coded->begin(), coded->end());
         if (!item.coded) failed_.store(true);
         if (item.coded && item.lineMask == 0) {
             std::lock_guard<std::mutex> lock(p.mutex);
@@ -600,15 +614,16 @@ void BandPipeline::flushImage() {
                 p.skipRestOfPage = true;
                 return;
             }
-            coded.resize(length);
-            p.tagCache.emplace_back(rows, std::move(coded));
+            // Kept at its exact length (the coder's buffer is twice the plane).
+            p.tagCache.emplace_back(rows,
+                                    std::vector<uint8_t>(coded.begin(), coded.begin() + length));
             tags = &p.tagCache.back().second;
         }
         p.imageParts.resize(count);
         for (uint32_t k = 0; k < count; ++k)
             p.imageParts[k] = &p.image[k];
-        writeImageOut(writerSink, p.imageFirstLine, config_.width, count, p.imageParts.data(),
-                      tags->data(), static_cast<uint32_t>(tags->size()));
+        writeImageOut(writerSink, p.imageFirstLine, config_.width, config_.resolution, count,
+                      p.imageParts.data(), tags->data(), static_cast<uint32_t>(tags->size()));
         if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
     } catch (const std::bad_alloc&) {
         // Nothing of the image went out; the page ends with the images before it.

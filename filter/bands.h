@@ -146,7 +146,8 @@ class BandPipeline {
     void coderLoop(StoppableThread* self);
     void writerLoop();
     void codeItem(Item& item, WicketSettings* settings, HuffmanState* coder,
-                  std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes);
+                  std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes,
+                  std::vector<uint8_t>* coded);
     void writeItem(Item& item);
     void flushImage();
     bool shouldStopReplay() const;

@@ -32,7 +32,7 @@ inline constexpr int kRecordSlots = 3;
 class CodedRecording {
   public:
     // Bytes a recording keeps in memory before it spills to a file.
-    static constexpr size_t kDefaultMemoryBytes = size_t{6} << 20;
+    static constexpr size_t kDefaultMemoryBytes = size_t{2} << 20;
 
     explicit CodedRecording(size_t memoryBytes = kDefaultMemoryBytes);
     ~CodedRecording();
