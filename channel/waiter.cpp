@@ -14,31 +14,6 @@ void Waiter::notify() {
     wake_.notify_all();
 }
 
-bool Waiter::waitSlow(const std::function<bool()>& done, const std::atomic<bool>* run,
-                      std::chrono::steady_clock::duration timeout) {
-    const auto start = std::chrono::steady_clock::now();
-    const bool bounded = timeout != std::chrono::steady_clock::duration::max();
-    std::unique_lock<std::mutex> lock(mutex_);
-    waiting_.fetch_add(1);
-    bool result = false;
-    for (;;) {
-        if (done()) {
-            result = true;
-            break;
-        }
-        if (run != nullptr && !run->load()) break;
-        auto pause = std::chrono::steady_clock::duration(kMaxPause);
-        if (bounded) {
-            const auto left = timeout - (std::chrono::steady_clock::now() - start);
-            if (left <= std::chrono::steady_clock::duration::zero()) break;
-            if (left < pause) pause = left;
-        }
-        wake_.wait_for(lock, pause);
-    }
-    waiting_.fetch_sub(1);
-    return result;
-}
-
 bool StoppableThread::start(std::function<void()> body) {
     if (thread_.joinable()) return run_.load();
     run_.store(true);

@@ -39,18 +39,37 @@ class Waiter {
 
     // Returns true once `done()` holds.  Returns false as soon as `run` (when
     // given) is found cleared, or `timeout` has passed.
+    // No allocation: the condition is called in place, so a wait cannot fail.
     template <class Done>
     bool waitUntil(
         Done done, const std::atomic<bool>* run = nullptr,
         std::chrono::steady_clock::duration timeout = std::chrono::steady_clock::duration::max()) {
         if (done()) return true;
-        return waitSlow(std::function<bool()>(std::move(done)), run, timeout);
+        const auto start = std::chrono::steady_clock::now();
+        const bool bounded = timeout != std::chrono::steady_clock::duration::max();
+        std::unique_lock<std::mutex> lock(mutex_);
+        // Registered before the condition is looked at; see notify().
+        waiting_.fetch_add(1);
+        bool result = false;
+        for (;;) {
+            if (done()) {
+                result = true;
+                break;
+            }
+            if (run != nullptr && !run->load()) break;
+            std::chrono::steady_clock::duration pause = kMaxPause;
+            if (bounded) {
+                const auto left = timeout - (std::chrono::steady_clock::now() - start);
+                if (left <= std::chrono::steady_clock::duration::zero()) break;
+                if (left < pause) pause = left;
+            }
+            wake_.wait_for(lock, pause);
+        }
+        waiting_.fetch_sub(1);
+        return result;
     }
 
   private:
-    bool waitSlow(const std::function<bool()>& done, const std::atomic<bool>* run,
-                  std::chrono::steady_clock::duration timeout);
-
     std::mutex mutex_;
     std::condition_variable wake_;
     std::atomic<int> waiting_{0};

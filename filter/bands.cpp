@@ -452,9 +452,20 @@ void BandPipeline::forget(int firstSlot, int lastSlot) {
 }
 
 void BandPipeline::coderLoop(StoppableThread* self) {
-    // Each coder has its own coder state, settings and buffers.
-    auto settings = std::make_unique<WicketSettings>();
-    auto coder = std::make_unique<HuffmanState>();
+    // Each coder has its own coder state, settings and buffers.  Without
+    // them (no memory) it still takes bands, as failed ones, so that the
+    // pages are closed and the job ends.
+    std::unique_ptr<WicketSettings> settings;
+    std::unique_ptr<HuffmanState> coder;
+    try {
+        settings = std::make_unique<WicketSettings>();
+        coder = std::make_unique<HuffmanState>();
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        msgPerror("ERROR: Unable to allocate memory!");
+        failed_.store(true);
+        settings.reset();
+    }
     std::vector<uint8_t> pixels, planes, coded;
     Impl& p = *impl_;
     while (self->running()) {
@@ -505,6 +516,10 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
     const uint32_t count = 8 * width;
     const bool color = bpp == 3;
     const uint32_t key = whiteKey(item.position);
+    if (settings == nullptr || coder == nullptr) {
+        item.coded = false;
+        return;
+    }
     try {
         if (item.lineMask == 0) {
             std::lock_guard<std::mutex> lock(p.mutex);

@@ -111,7 +111,7 @@ class BandPipeline {
     BandPipeline& operator=(const BandPipeline&) = delete;
 
     // Starts the writer and the coders; false (reported) when a thread cannot
-    // be made.  Nothing has been written then.
+    // be made, std::bad_alloc without memory.  Nothing has been written then.
     bool start();
     // Writes everything queued and stops the threads.
     void finish();

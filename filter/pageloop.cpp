@@ -169,7 +169,14 @@ bool PageLoop::readNextHeader(bool* more) {
 
 PageLoopResult PageLoop::run() {
     hdcSetCancelFlag(&isTerminated);
-    if (!pipeline_.start()) {
+    bool started = false;
+    try {
+        started = pipeline_.start();
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
+        msgPerror("ERROR: Unable to allocate memory!");
+    }
+    if (!started) {
         // Nothing of a page has been written: the session can be closed.
         result_.failed = true;
         result_.stoppedEarly = true;
