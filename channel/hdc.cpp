@@ -1,11 +1,9 @@
 #include "channel/hdc.h"
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -59,17 +57,6 @@ bool write_bytes(const uint8_t* data, size_t length) {
     return length == 0;
 }
 
-// Gives the whole memory pages of bytes already written back to the system
-// while they still belong to the consumer: the ring then holds memory only for
-// the bytes it holds, not its whole 20 MiB, and the producer's next write to
-// them finds fresh zeroed pages.
-void releasePages(const uint8_t* data, size_t length) {
-    static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(data) + length) & ~(page - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-}
-
 // Writes `n` held bytes straight from the ring's storage, a piece at a time;
 // each piece leaves the ring only once it has been written.
 void sendBatch(uint32_t n) {
@@ -80,7 +67,6 @@ void sendBatch(uint32_t n) {
         if (piece > n) piece = n;
         if (piece > kWritePiece) piece = kWritePiece;
         if (!write_bytes(data, piece)) return;
-        releasePages(data, piece);
         cbufferSkipBytes(&hdcContext.ring, piece);
         hdcContext.space.notify();
         n -= piece;

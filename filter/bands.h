@@ -157,4 +157,5 @@ class BandPipeline {
     std::vector<std::unique_ptr<StoppableThread>> coders_;
     StoppableThread writer_;
     std::atomic<bool> failed_{false};
+    bool announced_ = false;  // the pixels per page were written to the log
 };
