@@ -41,6 +41,13 @@ BandPipelineConfig pipelineConfig(const PageLoopJob& job) {
     return c;
 }
 
+// The output channel learns of the job's cancel flag at start-up, so that a
+// printer that goes away after a cancel, at any point of the job, is expected
+// and not an error.
+const struct CancelFlagRegistrar {
+    CancelFlagRegistrar() { hdcSetCancelFlag(&isTerminated); }
+} gCancelFlagRegistrar;
+
 // Copies stop at once when the job is cancelled or the printer is gone.
 bool copiesMustStop() {
     return isTerminated.load() != 0 || hdcOutputClosed();
@@ -168,7 +175,6 @@ bool PageLoop::readNextHeader(bool* more) {
 }
 
 PageLoopResult PageLoop::run() {
-    hdcSetCancelFlag(&isTerminated);
     bool started = false;
     try {
         started = pipeline_.start();
