@@ -95,3 +95,23 @@ bool cbufferReadBytes(cbuffer* buffer, uint8_t* destination, uint32_t count) {
     buffer->readPos.store((r + count) % slots, std::memory_order_release);
     return true;
 }
+
+uint32_t cbufferPeekContiguous(const cbuffer* buffer, const uint8_t** data) {
+    const uint32_t held = cbufferGetAvailableBytes(buffer);  // acquires the producer's bytes
+    if (held == 0) return 0;
+    const uint32_t r = buffer->readPos.load(std::memory_order_relaxed);
+    const uint32_t toEnd = buffer->capacity + 1 - r;
+    *data = buffer->storage.get() + r;
+    return held < toEnd ? held : toEnd;
+}
+
+bool cbufferSkipBytes(cbuffer* buffer, uint32_t count) {
+    if (count == 0) return true;
+    if (count > cbufferGetAvailableBytes(buffer)) return false;
+    const uint32_t slots = buffer->capacity + 1;
+    const uint32_t r = buffer->readPos.load(std::memory_order_relaxed);
+    // Release: the consumer is done with the bytes before the producer may reuse them.
+    buffer->readPos.store(static_cast<uint32_t>((uint64_t{r} + count) % slots),
+                          std::memory_order_release);
+    return true;
+}

@@ -51,3 +51,11 @@ uint32_t cbufferGetAvailableBytes(const cbuffer* buffer);
 bool cbufferWriteBytes(cbuffer* buffer, const uint8_t* source, uint32_t count);
 // Removes the oldest `count` bytes into `destination`, or nothing when fewer are held.
 bool cbufferReadBytes(cbuffer* buffer, uint8_t* destination, uint32_t count);
+
+// Consumer side without a copy: the oldest held bytes that lie in one piece of
+// the storage (*data points at them; the count is returned, 0 when empty).
+// They stay in the buffer, so the producer cannot overwrite them, until
+// cbufferSkipBytes() removes them.
+uint32_t cbufferPeekContiguous(const cbuffer* buffer, const uint8_t** data);
+// Removes the oldest `count` bytes unread; false, removing nothing, when fewer are held.
+bool cbufferSkipBytes(cbuffer* buffer, uint32_t count);

@@ -3,9 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -15,31 +13,42 @@ HdcContext hdcContext;
 
 namespace {
 
-constexpr auto kPollPause = std::chrono::microseconds(20000);
+// Bytes taken out of the ring per write(): small enough that producers get
+// room back while a big batch is still on its way out.
+constexpr uint32_t kWritePiece = 1 << 20;
 
-// Used when a batch's staging block cannot be allocated: the batch then goes
-// out through this fixed block, a piece at a time, so no byte is lost.
-std::array<uint8_t, 65536> gFallbackStage;
+std::atomic<const std::atomic<int>*> gCancelFlag{nullptr};
 
-void pause20ms() {
-    std::this_thread::sleep_for(kPollPause);
+bool cancelled() {
+    const std::atomic<int>* flag = gCancelFlag.load();
+    return flag != nullptr && flag->load() != 0;
+}
+
+void outputFailed(int error) {
+    if (cancelled()) {
+        hdcContext.failedAfterCancel.store(true);
+        msgf("DEBUG: The output closed after the job was cancelled: %s\n", std::strerror(error));
+    } else {
+        msgf("ERROR: Unable to write print data: %s\n", std::strerror(error));
+    }
+    hdcContext.failed.store(true);
+    hdcContext.space.notify();
 }
 
 // Writes `length` bytes to the output, continuing after partial writes.
 // Interrupted and would-block writes are retried (the latter after waiting for
 // the descriptor to take data); any other error is final.
 bool write_bytes(const uint8_t* data, size_t length) {
-    while (length > 0 && hdcContext.running.load()) {
+    while (length > 0 && hdcContext.printer.running()) {
         ssize_t n = ::write(hdcContext.outputFd, data, length);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 pollfd p{hdcContext.outputFd, POLLOUT, 0};
-                ::poll(&p, 1, 100);
+                ::poll(&p, 1, static_cast<int>(kMaxPause.count()));
                 continue;
             }
-            msgf("ERROR: Unable to write print data: %s\n", std::strerror(errno));
-            hdcContext.failed.store(true);
+            outputFailed(errno);
             return false;
         }
         data += n;
@@ -48,34 +57,32 @@ bool write_bytes(const uint8_t* data, size_t length) {
     return length == 0;
 }
 
-// Takes `n` bytes out of the ring and writes them.
+// Writes `n` held bytes straight from the ring's storage, a piece at a time;
+// each piece leaves the ring only once it has been written.
 void sendBatch(uint32_t n) {
-    ByteBuffer stage = tryAllocateBytes(n);
-    if (stage && cbufferReadBytes(&hdcContext.ring, stage.get(), n)) {
-        write_bytes(stage.get(), n);
-        return;
-    }
     while (n > 0 && !hdcContext.failed.load()) {
-        uint32_t piece = n < gFallbackStage.size() ? n : gFallbackStage.size();
-        cbufferReadBytes(&hdcContext.ring, gFallbackStage.data(), piece);
-        if (!write_bytes(gFallbackStage.data(), piece)) return;
+        const uint8_t* data = nullptr;
+        uint32_t piece = cbufferPeekContiguous(&hdcContext.ring, &data);
+        if (piece == 0) return;
+        if (piece > n) piece = n;
+        if (piece > kWritePiece) piece = kWritePiece;
+        if (!write_bytes(data, piece)) return;
+        cbufferSkipBytes(&hdcContext.ring, piece);
+        hdcContext.space.notify();
         n -= piece;
     }
 }
 
-void print_thread(const char* /*connectivity*/) {
-    while (hdcContext.running.load()) {
-        while (hdcContext.running.load() &&
-               (hdcContext.failed.load() ||
-                cbufferGetAvailableBytes(&hdcContext.ring) <= hdcContext.flushThreshold.load())) {
-            pause20ms();
-        }
-        if (!hdcContext.running.load()) break;
-        // Mark the batch before it leaves the ring, so that a drain that sees
-        // the ring empty also sees the batch still on its way.
-        hdcContext.batchInFlight.store(true);
+bool batchReady() {
+    return !hdcContext.failed.load() &&
+           cbufferGetAvailableBytes(&hdcContext.ring) > hdcContext.flushThreshold.load();
+}
+
+void print_thread() {
+    StoppableThread& self = hdcContext.printer;
+    while (self.running()) {
+        if (!self.waitUntil(batchReady)) break;
         sendBatch(cbufferGetAvailableBytes(&hdcContext.ring));
-        hdcContext.batchInFlight.store(false);
     }
 }
 
@@ -83,45 +90,43 @@ void print_thread(const char* /*connectivity*/) {
 
 void hdcInitialize(uint32_t capacity, uint32_t threshold) {
     hdcContext.failed.store(false);
-    hdcContext.batchInFlight.store(false);
+    hdcContext.failedAfterCancel.store(false);
     cbufferCreate(&hdcContext.ring, capacity);
     hdcContext.flushThreshold.store(threshold);
 }
 
-bool hdcStartPrintThread(const char* argument) {
-    hdcContext.running.store(true);
-    try {
-        hdcContext.thread = std::thread(print_thread, argument);
-    } catch (const std::system_error&) {
-        hdcContext.running.store(false);
-        return false;
-    }
-    return true;
+bool hdcStartPrintThread(const char* /*argument*/) {
+    return hdcContext.printer.start(print_thread);
 }
 
 int64_t hdcWrite(const uint8_t* data, uint32_t length) {
     if (length == 0) return 0;
     cbuffer* ring = &hdcContext.ring;
     if (data == nullptr || !ring->storage || length > ring->capacity) return -1;
-    while (cbufferGetAvailableSpace(ring) < length) {
-        if (hdcContext.failed.load() || !hdcContext.running.load()) return -1;
-        pause20ms();
+    const bool room = hdcContext.space.waitUntil(
+        [&] { return hdcContext.failed.load() || cbufferGetAvailableSpace(ring) >= length; },
+        &hdcContext.printer.runFlag());
+    if (!room || hdcContext.failed.load() || !cbufferWriteBytes(ring, data, length)) return -1;
+    // Wake the print thread only when there is a batch for it.
+    if (cbufferGetAvailableBytes(ring) > hdcContext.flushThreshold.load()) {
+        hdcContext.printer.waiter().notify();
     }
-    if (hdcContext.failed.load() || !cbufferWriteBytes(ring, data, length)) return -1;
     return length;
 }
 
 void hdcWaitUntilEmpty() {
     hdcContext.flushThreshold.store(0);
-    while (hdcContext.running.load() && !hdcContext.failed.load() &&
-           (!cbufferIsEmpty(&hdcContext.ring) || hdcContext.batchInFlight.load())) {
-        pause20ms();
-    }
+    hdcContext.printer.waiter().notify();
+    // Bytes leave the ring only after they have been written, so an empty
+    // ring means everything has gone out.
+    hdcContext.space.waitUntil(
+        [] { return hdcContext.failed.load() || cbufferIsEmpty(&hdcContext.ring); },
+        &hdcContext.printer.runFlag());
 }
 
 void hdcStopPrintThread() {
-    hdcContext.running.store(false);
-    if (hdcContext.thread.joinable()) hdcContext.thread.join();
+    hdcContext.printer.stop();
+    hdcContext.space.notify();
 }
 
 void hdcDestroy() {
@@ -129,7 +134,15 @@ void hdcDestroy() {
 }
 
 bool hdcFailed() {
+    return hdcContext.failed.load() && !hdcContext.failedAfterCancel.load();
+}
+
+bool hdcOutputClosed() {
     return hdcContext.failed.load();
+}
+
+void hdcSetCancelFlag(const std::atomic<int>* flag) {
+    gCancelFlag.store(flag);
 }
 
 void hdcSetOutputFd(int fd) {

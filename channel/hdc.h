@@ -13,23 +13,28 @@
 #include <thread>
 
 #include "channel/cbuffer.h"
+#include "channel/waiter.h"
 
 // Ring size and batching threshold of a job.
 inline constexpr uint32_t kHdcRingCapacity = 20971520;   // 20 MiB
 inline constexpr uint32_t kHdcFlushThreshold = 5242880;  // 5 MiB
 
 struct HdcContext {
-    std::atomic<bool> running{false};
-    std::thread thread;
+    // The print thread; its run flag is what `running` was: raised at the
+    // start, cleared to make the thread end.
+    StoppableThread printer;
     cbuffer ring;
     std::atomic<uint32_t> flushThreshold{0};
     // Set by the print thread once standard output has failed for good (the
     // backend went away, the disk is full, ...).  From then on every write fails
     // at once and nothing more is sent.
     std::atomic<bool> failed{false};
-    // Set while the print thread holds a batch it has taken out of the ring but
-    // not yet written; the drain waits for it.
-    std::atomic<bool> batchInFlight{false};
+    // The failure came after the job was cancelled: the spooler stops the
+    // backend and the filter together, so it is expected and not an error.
+    std::atomic<bool> failedAfterCancel{false};
+    // Producers (and the drain) wait here for room; the print thread signals
+    // it whenever it has taken bytes out.
+    Waiter space;
     int outputFd = 1;
 };
 
@@ -49,8 +54,16 @@ int64_t hdcWrite(const uint8_t* data, uint32_t length);
 void hdcWaitUntilEmpty();
 void hdcStopPrintThread();
 void hdcDestroy();
-// True once writing to standard output has failed.
+// True once writing to standard output has failed, unless that happened
+// after a cancel (see hdcSetCancelFlag): then it is expected, and a debug line
+// instead of an error.
 bool hdcFailed();
+// True once writing to standard output has failed for whatever reason: no
+// further byte will reach the printer.
+bool hdcOutputClosed();
+// The job's cancel flag (isTerminated); a failed write seen while it is set
+// is reported as a debug line and does not fail the job.
+void hdcSetCancelFlag(const std::atomic<int>* flag);
 // Test hook: the descriptor the print thread writes to (standard output by default).
 void hdcSetOutputFd(int fd);
 

@@ -1,89 +1,211 @@
 #include "filter/copies.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "channel/messages.h"
-#include "filter/rasterblock.h"
+#include "filter/bands.h"
 
-UncollatedCopies::UncollatedCopies(int32_t copies, bool collated, uint32_t blockBytes, bool duplex)
-    : active_(!collated && copies > 1), copies_(copies), blockBytes_(blockBytes), duplex_(duplex) {}
+namespace {
 
-void UncollatedCopies::pageStart() {
-    if (!active_) return;
-    rasterLD_[sideIndex_] = new_list(sizeof(BlockRef));
-    blocks_[sideIndex_].clear();
-    // The white page of the previous page is not needed any more.
-    blankHeads_.clear();
+// Recorded bytes are kept in chunks of this size.
+constexpr uint32_t kChunkBytes = 256 * 1024;
+// Bytes read back from a spill file per write to the sink.
+constexpr size_t kReadBackBytes = 1 << 20;
+
+// An unlinked temporary file in TMPDIR (or /tmp); -1 when none can be made.
+int openSpillFile() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path =
+        std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/quenzel-copies-XXXXXX";
+    int fd = ::mkstemp(path.data());
+    if (fd >= 0) ::unlink(path.c_str());
+    return fd;
 }
 
-bool UncollatedCopies::keepBlock(const uint8_t* block) {
-    if (!active_) return true;
-    const uint8_t* pixels = block + kBlockHeadBytes;
-    const uint32_t imageBytes = blockImageBytes(block);
-    blankHeads_.insert(blankHeads_.end(), block, block + kBlockHeadBytes);
+}  // namespace
 
-    // The tag plane is constant, so a block is white when its pixels are.
-    const bool white = isAllWhite(pixels, imageBytes);
-    const uint32_t keep = white ? kBlockHeadBytes : blockBytes_;
-    ByteBuffer copy = tryAllocateBytes(keep);
-    if (!copy) {
-        msgPerror("ERROR: Unable to allocate memory!");
-        return false;
+CodedRecording::CodedRecording(size_t memoryBytes) : memoryBytes_(memoryBytes) {}
+
+CodedRecording::~CodedRecording() {
+    clear();
+}
+
+void CodedRecording::clear() {
+    chunks_.reset();
+    owned_.clear();
+    lastChunkUsed_ = 0;
+    inMemory_ = 0;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    fileBytes_ = 0;
+    size_ = 0;
+    boundaries_.clear();
+    endAt_ = 0;
+    finished_ = false;
+    broken_ = false;
+}
+
+void CodedRecording::begin() {
+    clear();
+    chunks_ = new_list(sizeof(BlockRef));
+    if (!chunks_) throw std::bad_alloc();
+}
+
+bool CodedRecording::spill(const uint8_t* data, size_t length) {
+    if (fd_ < 0) {
+        fd_ = openSpillFile();
+        if (fd_ < 0) {
+            msgPerror("ERROR: Unable to keep a page for its copies");
+            return false;
+        }
+        // One list item stands for everything in the file, read back in order.
+        BlockRef ref{0, nullptr};
+        if (::append(chunks_.get(), &ref) != kListOk) throw std::bad_alloc();
     }
-    std::memcpy(copy.get(), block, keep);
-    BlockRef ref{keep, copy.get()};
-    if (append(rasterLD_[sideIndex_].get(), &ref) != kListOk) {
-        msgf("LIST  IS FAILING TO APPEND\n");
-        return true;
+    while (length > 0) {
+        ssize_t n = ::write(fd_, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            msgPerror("ERROR: Unable to keep a page for its copies");
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+        fileBytes_ += static_cast<uint64_t>(n);
     }
-    blocks_[sideIndex_].push_back(std::move(copy));
     return true;
 }
 
-void UncollatedCopies::sendSide(int side, PageOutput& out) {
+void CodedRecording::append(const uint8_t* data, size_t length) {
+    if (broken_ || finished_ || !chunks_) return;
+    try {
+        appendOrThrow(data, length);
+    } catch (const std::bad_alloc&) {
+        // The bytes reached the printer; only the copies of this side are lost.
+        errno = ENOMEM;
+        msgPerror("ERROR: Unable to allocate memory!");
+        broken_ = true;
+    }
+}
+
+void CodedRecording::appendOrThrow(const uint8_t* data, size_t length) {
+    size_ += length;
+    while (length > 0 && fd_ < 0) {
+        if (owned_.empty() || lastChunkUsed_ == kChunkBytes) {
+            if (inMemory_ + kChunkBytes > memoryBytes_) break;  // the rest goes to the file
+            allocationCheckpoint(AllocSite::kRecord);
+            ByteBuffer chunk = tryAllocateBytes(kChunkBytes);
+            if (!chunk) throw std::bad_alloc();
+            BlockRef ref{0, chunk.get()};
+            if (::append(chunks_.get(), &ref) != kListOk) throw std::bad_alloc();
+            owned_.push_back(std::move(chunk));
+            lastChunkUsed_ = 0;
+            inMemory_ += kChunkBytes;
+        }
+        const size_t piece = std::min<size_t>(length, kChunkBytes - lastChunkUsed_);
+        std::memcpy(owned_.back().get() + lastChunkUsed_, data, piece);
+        lastChunkUsed_ += static_cast<uint32_t>(piece);
+        data += piece;
+        length -= piece;
+    }
+    if (length > 0 && !spill(data, length)) broken_ = true;
+}
+
+void CodedRecording::markImageBoundary() {
+    boundaries_.push_back(size_);
+}
+
+void CodedRecording::markPageEnd() {
+    endAt_ = size_;
+}
+
+void CodedRecording::finish() {
+    if (chunks_) finished_ = true;
+}
+
+// Sends bytes from..to of the recording: first the memory chunks (all full
+// but the last), then the file.
+bool CodedRecording::sendRange(ByteSink sink, uint64_t from, uint64_t to) {
+    std::vector<uint8_t> readBack;
+    uint64_t at = 0;  // offset of the chunk in hand
     BlockRef ref{};
-    List* list = rasterLD_[side].get();
-    if (read_first(list, &ref) != kListOk) {
-        msgf("LIST  IS FAILING TO READ FIRST NODE\n");
-        return;
-    }
-    do {
-        if (ref.size == kBlockHeadBytes) {
-            makeWhiteBlock(ref.data, blockBytes_, &scratch_);
-            out.sendBlock(scratch_.data(), blockBytes_);
+    int result = read_first(chunks_.get(), &ref);
+    size_t chunkIndex = 0;
+    while (result == kListOk && from < to) {
+        const uint8_t* data = ref.data;
+        uint64_t length;
+        if (data != nullptr) {
+            length = chunkIndex + 1 == owned_.size() ? lastChunkUsed_ : kChunkBytes;
+            ++chunkIndex;
         } else {
-            out.sendBlock(ref.data, ref.size);
+            length = fileBytes_;
         }
-    } while (read_next(list, &ref) == kListOk);
+        const uint64_t end = at + length;
+        while (from < to && from < end) {
+            const uint64_t stop = std::min(to, end);
+            size_t piece = static_cast<size_t>(std::min<uint64_t>(stop - from, kReadBackBytes));
+            const uint8_t* bytes;
+            if (data != nullptr) {
+                bytes = data + (from - at);
+            } else {
+                readBack.resize(piece);
+                ssize_t n = ::pread(fd_, readBack.data(), piece, static_cast<off_t>(from - at));
+                if (n <= 0) {
+                    msgPerror("ERROR: Unable to read back a page kept for its copies");
+                    return false;
+                }
+                piece = static_cast<size_t>(n);
+                bytes = readBack.data();
+            }
+            if (sink(bytes, static_cast<uint32_t>(piece)) < 0) return false;
+            from += piece;
+        }
+        at = end;
+        result = read_next(chunks_.get(), &ref);
+    }
+    return from >= to;
 }
 
-void UncollatedCopies::sendWhitePage(PageOutput& out) {
-    for (size_t at = 0; at + kBlockHeadBytes <= blankHeads_.size(); at += kBlockHeadBytes) {
-        makeWhiteBlock(blankHeads_.data() + at, blockBytes_, &scratch_);
-        out.sendBlock(scratch_.data(), blockBytes_);
+bool CodedRecording::replay(ByteSink sink, const std::function<bool()>& stop) {
+    if (!usable() || boundaries_.empty()) return false;
+    // The opening (BeginPage and what precedes the first image) ...
+    if (!sendRange(sink, 0, boundaries_[0])) return false;
+    // ... every image unless told to stop ...
+    for (size_t i = 0; i + 1 < boundaries_.size(); ++i) {
+        if (stop()) break;
+        if (!sendRange(sink, boundaries_[i], boundaries_[i + 1])) return false;
     }
+    // ... and the closing part, always, so the page is never left open.
+    return sendRange(sink, endAt_, size_);
 }
 
-void UncollatedCopies::releaseSheet() {
-    for (int side = 0; side <= sideIndex_; ++side) {
-        if (rasterLD_[side] && delete_list(rasterLD_[side]) != kListOk) {
-            msgf("LIST DELETE IS UNSUCCESSFUL\n");
-        }
-        rasterLD_[side].reset();
-        blocks_[side].clear();
-    }
+UncollatedCopies::UncollatedCopies(int32_t copies, bool collated, bool duplex)
+    : active_(!collated && copies > 1), copies_(copies), duplex_(duplex) {}
+
+int UncollatedCopies::recordSlot() const {
+    return active_ ? sideIndex_ : kRecordNone;
+}
+
+void UncollatedCopies::releaseSheet(PageOutput& out) {
+    out.forgetSides(0, sideIndex_);
     sideIndex_ = 0;
 }
 
-void UncollatedCopies::discardSheet() {
-    if (active_) releaseSheet();
+void UncollatedCopies::discardSheet(PageOutput& out) {
+    if (active_) releaseSheet(out);
     sideIndex_ = 0;
     sheetComplete_ = true;
     blankBackPending_ = false;
 }
 
-bool UncollatedCopies::afterPage(bool morePages, PageOutput& out) {
+void UncollatedCopies::afterPage(bool morePages, PageOutput& out,
+                                 const std::function<bool()>& stop) {
     // The sheet state, from the side the page was printed on.
     if (!morePages && sideIndex_ == 0 && duplex_) {
         blankBackPending_ = true;  // a lone front page: its back stays white
@@ -106,33 +228,32 @@ bool UncollatedCopies::afterPage(bool morePages, PageOutput& out) {
         // side per pass: W P for each copy after the first (copies 3: P W P W P).
         const int first = blankBackPending_ ? 0 : 1;
         const int passes = blankBackPending_ ? 2 * (copies_ - 1) : copies_ - 1;
-        for (int j = 0; j < passes; ++j) {
+        for (int j = 0; j < passes && !stop(); ++j) {
             msgf("Handling the copies %d", first + j);
             const bool whitePass = blankBackPending_;
             const int lastSide = whitePass ? 0 : sideIndex_;
             for (int k = 0; k <= lastSide; ++k) {
                 msgf("Handling the duplex copies %d", k);
-                if (!out.beginPage()) return false;
                 if (whitePass) {
-                    sendWhitePage(out);
+                    // The white side is coded once and then sent again.
+                    if (whiteKept_) {
+                        out.replaySide(kRecordWhite, first + j + 1);
+                    } else {
+                        out.printWhitePage(kRecordWhite);
+                        whiteKept_ = true;
+                    }
                     blankBackPending_ = false;
                 } else {
-                    sendSide(k, out);
+                    out.replaySide(k, first + j + 1);
                     if (lastSheet && duplex_) blankBackPending_ = true;
                 }
-                out.waitRingEmpty();
-                msgf("Out of first sleep inside copies loop");
-                out.waitBandsDone();
-                msgf("Out of second sleep inside copies loop");
-                out.endPage();
                 ++copiesPrinted_;
             }
         }
     }
     msgf("Out of uncollated copies loop");
     if (sheetComplete_) {
-        if (active_) releaseSheet();
+        if (active_) releaseSheet(out);
         sideIndex_ = 0;
     }
-    return true;
 }

@@ -1,27 +1,22 @@
-// The page loop and the image thread.
+// The page loop.
 //
-// The main thread opens each PCL XL page, reads the page's raster lines,
-// packs every 8 of them into a raster block and hands the block through the
-// ring imageLineBlockBuffer to the image thread, which converts it to YCbCr
-// planes (colour jobs) and passes it to the band output.  When the image
-// thread has sent the page's last band the main thread closes the page.
+// The main thread reads each page's raster lines, packs every 8 of them into
+// a band (white lines are not stored) and hands the bands, with the page's
+// start and end, to the band pipeline (filter/bands.h): a pool of coder
+// threads codes the bands in parallel and one writer thread writes the pages
+// in order.  The loop never waits for a page to be written before it reads
+// the next one, so pdftoraster can render the next page while this one is
+// coded.  Uncollated copies are sent again from the coded bytes kept while a
+// page side was first written (filter/copies.h).
 #pragma once
 
 #include <cups/raster.h>
 
-#include <atomic>
 #include <cstdint>
 
 #include "filter/geometry.h"
 #include "filter/rasterinput.h"
 #include "printstream/pclxl.h"
-
-// 1 while the image thread is idle: cleared before it takes a block's head out
-// of the ring and set again once the block has gone through the band output.
-extern std::atomic<uint8_t> gBlockProcessingCompleted;
-
-// Image thread entry; `runFlag` is imageProcessorContext.  Returns 0.
-int process_image_thread(std::atomic<uint8_t>* runFlag);
 
 // Reverses in place the order of the `count`-byte units of `data` between the
 // unit starting at byte `a` and the one starting at byte `b` (inclusive).
@@ -32,7 +27,8 @@ struct PageLoopJob {
     cups_page_header2_t* header = nullptr;  // the current page's header, read ahead
     JobGeometry geometry;
     bool bannerJob = false;
-    ByteSink sink = nullptr;  // where start_page / end_page write (hdcWrite in a job)
+    ByteSink sink = nullptr;  // where the pages are written (hdcWrite in a job)
+    int coderThreads = 0;     // 0: QZ_CODER_THREADS or one per core
 };
 
 struct PageLoopResult {
@@ -42,6 +38,6 @@ struct PageLoopResult {
     bool failed = false;        // the job could not be printed completely (reported)
 };
 
-// Runs the page loop from the first page, whose header has been read, and
-// stops the image thread at the end.
+// Runs the page loop from the first page, whose header has been read; every
+// page it began is closed and all its output written when it returns.
 PageLoopResult runPageLoop(PageLoopJob& job);

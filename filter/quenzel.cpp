@@ -25,7 +25,7 @@
 #include "settings/ppd.h"
 
 const char* connectivityType = kConnectivityBonjour;
-volatile std::sig_atomic_t isTerminated = 0;
+std::atomic<int> isTerminated{0};
 struct sigaction oldaction;
 const char* ticketArg = nullptr;
 int32_t uncollatedCopies_Prototype = 0;

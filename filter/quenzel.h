@@ -12,7 +12,9 @@
 // Connection class of the job's device URI ("USB", "NETWORK" or "BONJOUR").
 extern const char* connectivityType;
 // Set to 1 by the SIGTERM handler; the job then ends after the page in hand.
-extern volatile std::sig_atomic_t isTerminated;
+// Read by every thread of the job, so a lock-free atomic (safe in a handler).
+extern std::atomic<int> isTerminated;
+static_assert(std::atomic<int>::is_always_lock_free);
 // The SIGTERM disposition in force before the filter installed its own.
 extern struct sigaction oldaction;
 // The job's option string (argument 5).

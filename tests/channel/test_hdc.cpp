@@ -131,8 +131,11 @@ TEST_F(HdcTest, RequestsThatCanNeverFitFailAtOnce) {
 }
 
 TEST_F(HdcTest, RingWithoutStorageFailsAtOnceInsteadOfWaitingForEver) {
-    start(1000, 500);
+    // The storage goes before the print thread starts (freeing it under a
+    // running thread would be a race of the test's own making).
+    hdcInitialize(1000, 500);
     cbufferFree(&hdcContext.ring);
+    ASSERT_TRUE(hdcStartPrintThread("TEST"));
     uint8_t byte = 7;
     auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(hdcWrite(&byte, 1), -1);

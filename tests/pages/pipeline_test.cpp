@@ -1,0 +1,172 @@
+// The band pipeline seen from outside: the same bytes for any number of coder
+// threads, copies that stop at once on a cancel or a dead output, and failure
+// paths that close the page before the session.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/pages/pagejob.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using harness::Pattern;
+using pagetest::JobResult;
+using pagetest::TempDir;
+
+// The job's bytes with the date stamp (the only part that changes from run to
+// run) cut out.
+std::vector<uint8_t> withoutDate(const std::vector<uint8_t>& job) {
+    static const std::string key = "@PJL SET FDATETIME=";
+    std::string text(job.begin(), job.end());
+    const size_t at = text.find(key);
+    if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
+    return {text.begin(), text.end()};
+}
+
+harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
+                                  const std::string& copies = "1", const std::string& ticket = "") {
+    harness::FilterRunOptions o;
+    o.args = harness::filterArgs(copies, ticket);
+    o.extraEnv = std::move(env);
+    return o;
+}
+
+size_t countLines(const JobResult& r, const std::string& prefix) {
+    return r.errLines(prefix).size();
+}
+
+// Every page the printer got was closed, and the session too, with every
+// operator in sequence (a page cut before its first image is only a warning).
+void expectClosedSession(const JobResult& r) {
+    EXPECT_TRUE(r.job.complete) << r.run.describe();
+    EXPECT_TRUE(r.job.ok()) << r.issues();
+    for (const inspect::PageInfo& page : r.job.pages)
+        EXPECT_TRUE(page.complete);
+}
+
+// Bands are coded out of order by any number of threads and joined in order:
+// colour and gray pages of every kind, copies and a white back side give the
+// same bytes with one coder thread as with five.
+TEST(BandPipeline, OneAndManyCoderThreadsGiveTheSameBytes) {
+    TempDir dir;
+    for (const bool color : {true, false}) {
+        SCOPED_TRACE(color ? "colour" : "gray");
+        harness::RasterSpec spec;
+        for (const Pattern pattern :
+             {Pattern::Photo, Pattern::Text, Pattern::White, Pattern::Noise}) {
+            harness::PageSpec page = pagetest::smallPage(pattern, color);
+            page.height = 1100;  // several images per page, the last one short
+            page.duplex = true;
+            spec.pages.push_back(page);
+        }
+        spec.pages.push_back(spec.pages[0]);  // 5 pages: a lone last front page
+        const JobResult one =
+            pagetest::runJob(dir, spec, withEnv({{"QZ_CODER_THREADS", "1"}}, "2"), false);
+        const JobResult many =
+            pagetest::runJob(dir, spec, withEnv({{"QZ_CODER_THREADS", "5"}}, "2"), false);
+        ASSERT_TRUE(one.run.exitedWith(0)) << one.run.describe();
+        ASSERT_TRUE(many.run.exitedWith(0)) << many.run.describe();
+        EXPECT_EQ(one.job.pages.size(), 11u);  // 1/2 1/2 3/4 3/4 5/W 5
+        EXPECT_EQ(one.issues(), "");
+        EXPECT_TRUE(withoutDate(one.run.out) == withoutDate(many.run.out));
+    }
+}
+
+// Ten uncollated copies, each image of a copy held back by the test pause.
+// A cancel during copy 2 stops it at the next image, closes its page and
+// ends the job; a printer that goes away stops the copies the same way.
+TEST(BandPipeline, CopiesStopAtOnceOnCancelOrDeadOutput) {
+    TempDir dir;
+    harness::PageSpec page = pagetest::smallPage(Pattern::Photo);
+    page.height = 1100;  // 5 images: sending one copy takes 5 pauses
+    const harness::RasterSpec spec = harness::RasterSpec::uniform(page, 1);
+
+    harness::FilterRunOptions o = withEnv({{"QZ_TEST_COPY_PAUSE_MS", "500"}}, "10");
+    o.sigtermWhenStderrContains = "DEBUG: Copy 2 ";
+    const JobResult cancelled = pagetest::runJob(dir, spec, o, false);
+    ASSERT_TRUE(cancelled.run.sigtermSent) << cancelled.run.describe();
+    ASSERT_TRUE(cancelled.run.exitedWith(0)) << cancelled.run.describe();
+    expectClosedSession(cancelled);
+    // Nine copies would take over 20 s; the cancel ends the job in about one pause.
+    EXPECT_LT(cancelled.run.elapsed, 15s);
+    EXPECT_EQ(countLines(cancelled, "DEBUG: Copy "), 1u) << cancelled.run.err;
+    ASSERT_EQ(cancelled.job.pages.size(), 2u);  // the page and the cut copy 2
+
+    // The printer goes away after a few bytes: without the pause the job
+    // would send nine copies into a dead pipe; the copies stop instead.
+    harness::PageSpec letter;  // a colour Letter page at 600 dpi: several MiB coded
+    letter.resX = letter.resY = 600;
+    letter.pattern = Pattern::Noise;
+    harness::FilterRunOptions dead = withEnv({}, "10", "PageSize=Letter");
+    dead.closeStdoutAfter = 4096;
+    const JobResult gone =
+        pagetest::runJob(dir, harness::RasterSpec::uniform(letter, 1), dead, false);
+    ASSERT_TRUE(gone.run.exitedWith(1)) << gone.run.describe();
+    EXPECT_EQ(countLines(gone, "ERROR: Unable to write print data"), 1u) << gone.run.err;
+    EXPECT_LT(countLines(gone, "DEBUG: Copy "), 9u) << gone.run.err;
+}
+
+// After a cancel the spooler stops the backend too: the broken output that
+// follows is expected, so it is a debug line and the job still ends with 0.
+TEST(BandPipeline, BrokenOutputAfterCancelIsNotAnError) {
+    TempDir dir;
+    const harness::RasterSpec spec =
+        harness::RasterSpec::uniform(pagetest::smallPage(Pattern::Photo), 10);
+    harness::FilterRunOptions o;
+    o.fakeDelayMs = 20;
+    o.fakeChunk = 64 * 1024;
+    o.sigtermWhenStderrContains = "PAGE: 2";
+    o.closeStdoutAfter = 0;  // the backend is gone before the first byte
+    const JobResult r = pagetest::runJob(dir, spec, o, false);
+    ASSERT_TRUE(r.run.sigtermSent);
+    ASSERT_TRUE(r.run.exitedWith(0)) << r.run.describe();
+    EXPECT_EQ(countLines(r, "ERROR: "), 0u) << r.run.err;
+    EXPECT_EQ(countLines(r, "DEBUG: The output closed after the job was cancelled"), 1u)
+        << r.run.err;
+}
+
+// A page refused after others (gray after colour) fails the job, but only
+// after the uncollated copies owed for the page or sheet before it are out.
+TEST(BandPipeline, RefusedPageKeepsTheCopiesOwedBeforeIt) {
+    TempDir dir;
+    for (const bool duplex : {false, true}) {
+        SCOPED_TRACE(duplex ? "duplex" : "simplex");
+        harness::PageSpec colour = pagetest::smallPage(Pattern::Photo, true);
+        colour.duplex = duplex;
+        harness::RasterSpec spec = harness::RasterSpec::uniform(colour, 3);
+        spec.pages[1] = pagetest::smallPage(Pattern::Photo, false);
+        spec.pages[1].duplex = duplex;
+        harness::FilterRunOptions o;
+        o.args = harness::filterArgs("2", "");
+        const JobResult r = pagetest::runJob(dir, spec, o);
+        ASSERT_TRUE(r.run.exitedWith(1)) << r.run.describe();
+        EXPECT_EQ(countLines(r, "ERROR: Unable to print page 2: "), 1u) << r.run.err;
+        expectClosedSession(r);
+        EXPECT_EQ(pagetest::sideSequence(r.sides, spec.pages[0]), duplex ? "P1 W P1" : "P1 P1");
+    }
+}
+
+// Memory that runs out while a page is read ahead, coded, written or kept
+// for its copies: "ERROR: Unable to allocate memory!", the page in hand is
+// closed before the session ends (no operator out of sequence), exit 1.
+TEST(BandPipeline, AllocationFailuresCloseThePageAndTheSession) {
+    TempDir dir;
+    harness::PageSpec page = pagetest::smallPage(Pattern::Photo);
+    page.height = 1100;
+    const harness::RasterSpec spec = harness::RasterSpec::uniform(page, 3);
+    for (const char* site : {"readahead:20", "coder:20", "writer:3", "record:2"}) {
+        SCOPED_TRACE(site);
+        const JobResult r =
+            pagetest::runJob(dir, spec, withEnv({{"QZ_FAIL_ALLOC", site}}, "2"), false);
+        ASSERT_TRUE(r.run.exitedWith(1)) << r.run.describe();
+        EXPECT_GE(countLines(r, "ERROR: Unable to allocate memory!"), 1u) << r.run.err;
+        EXPECT_EQ(r.run.termSignal, 0);
+        expectClosedSession(r);
+        EXPECT_FALSE(r.job.pages.empty());
+    }
+}
+
+}  // namespace
