@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,10 @@ namespace {
 
 // Longest time between two looks at the cancel flag while waiting for data.
 constexpr int kPollSliceMs = 20;
+// After a cancel the page in hand is still finished while its raster keeps
+// coming, but the stream ends this long after the cancel was seen, whatever
+// the child does.
+constexpr auto kCancelGrace = std::chrono::milliseconds(750);
 
 }  // namespace
 
@@ -28,8 +33,14 @@ ssize_t CupsRasterReader::readSome(unsigned char* buffer, size_t length) {
     if (eof_ || cancelled_ || readErrno_ != 0) return 0;
     for (;;) {
         if (stopRequested_ != nullptr && stopRequested_()) {
-            cancelled_ = true;
-            return 0;
+            const auto now = std::chrono::steady_clock::now();
+            if (!cancelSeen_) {
+                cancelSeen_ = true;
+                cancelDeadline_ = now + kCancelGrace;
+            } else if (now >= cancelDeadline_) {
+                cancelled_ = true;
+                return 0;
+            }
         }
         pollfd p{fd_, POLLIN, 0};
         int ready = ::poll(&p, 1, kPollSliceMs);

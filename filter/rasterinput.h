@@ -4,6 +4,7 @@
 
 #include <cups/raster.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -34,8 +35,10 @@ bool rasterEndIsFailure(RasterEnd end);
 
 // Reads CUPS raster from a file descriptor with libcupsimage, through a read
 // layer of our own: every wait for data is a poll of at most 20 ms that asks
-// `stopRequested` (the job's cancel flag), so a cancel ends a read at once
-// whatever the child does, and the layer sees exactly how the stream ended.
+// `stopRequested` (the job's cancel flag).  After a cancel the raster is still
+// read while it comes (so the page in hand can be finished), but the stream
+// ends 750 ms after the cancel was seen, whatever the child does.  The layer
+// also sees exactly how the stream ended.
 // libcups' own descriptor reader retries forever on EINTR and cannot tell a
 // clean end from a stream cut inside a header.
 class CupsRasterReader final : public RasterReader {
@@ -75,6 +78,8 @@ class CupsRasterReader final : public RasterReader {
     // What the read layer saw.
     bool eof_ = false;
     bool cancelled_ = false;
+    bool cancelSeen_ = false;
+    std::chrono::steady_clock::time_point cancelDeadline_{};
     int readErrno_ = 0;
     uint64_t delivered_ = 0;     // bytes handed to libcups
     uint64_t calls_ = 0;         // callback calls
