@@ -26,7 +26,8 @@ bool tooLarge(uint32_t width, uint32_t height, std::string* why) {
 }  // namespace
 
 bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
-    switch (header->cupsColorSpace) {
+    // Read as numbers: libcups passes on whatever value the stream holds.
+    switch (headerNumber(header->cupsColorSpace)) {
         case CUPS_CSPACE_W:
         case CUPS_CSPACE_SW:
             header->cupsColorSpace = CUPS_CSPACE_W;
@@ -38,7 +39,7 @@ bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
             break;
         default:
             *why = describe("colour space %u is not supported (gray or RGB needed)",
-                            header->cupsColorSpace);
+                            headerNumber(header->cupsColorSpace));
             return false;
     }
     bool color = header->cupsColorSpace != CUPS_CSPACE_W;
@@ -55,9 +56,9 @@ bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
             describe("%u bits per pixel do not match the colour space", header->cupsBitsPerPixel);
         return false;
     }
-    if (color && header->cupsColorOrder != CUPS_ORDER_CHUNKED) {
+    if (color && headerNumber(header->cupsColorOrder) != CUPS_ORDER_CHUNKED) {
         *why = describe("colour order %u is not supported (chunky pixels needed)",
-                        header->cupsColorOrder);
+                        headerNumber(header->cupsColorOrder));
         return false;
     }
     if (header->cupsWidth == 0 || header->cupsHeight == 0) {

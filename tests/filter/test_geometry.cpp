@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 cups_page_header2_t rgbHeader(unsigned width, unsigned height) {
@@ -114,6 +116,14 @@ TEST(RasterHeader, FormatsTheFilterCannotCarryAreRefused) {
     h = rgbHeader(100, 40000);  // taller than an image row can be placed
     EXPECT_FALSE(normalizeRasterHeader(&h, &why));
     EXPECT_FALSE(why.empty());
+
+    // Regression (found by fuzzing): a colour space outside the enumeration
+    // was loaded as the enum type, which is undefined behaviour.
+    h = rgbHeader(100, 8);
+    const uint32_t hostile = 256;
+    std::memcpy(&h.cupsColorSpace, &hostile, sizeof hostile);
+    EXPECT_FALSE(normalizeRasterHeader(&h, &why));
+    EXPECT_EQ(why, "colour space 256 is not supported (gray or RGB needed)");
 }
 
 // Regression: widths 65489 to 65520 were accepted, but a standard JPEG
