@@ -79,11 +79,12 @@ bool cancelRequested() {
 }
 
 // Stops reading the raster, collects the child and turns the job's outcome
-// into the exit status.
+// into the exit status.  `stoppedEarly`: raster was left unread, so the
+// child's end by the broken pipe is expected.
 int finishJob(pid_t child, bool stoppedEarly, bool jobFailed) {
     ::close(STDIN_FILENO);
     const bool cancelled = cancelRequested();
-    ChildEnd end = reapRasterChild(child, stoppedEarly || cancelled || jobFailed, cancelled);
+    ChildEnd end = reapRasterChild(child, stoppedEarly || cancelled, cancelled);
     bool failed = jobFailed || hdcFailed() || end == ChildEnd::kFailed;
     msgf("END MAIN\n");
     msgf("IS terminated %d\n", static_cast<int>(isTerminated));
@@ -174,7 +175,11 @@ int quenzelMain(int argc, char** argv) {
         // that is no raster): the job fails and the printer gets nothing, not
         // an empty job that would look like a printed one.
         msgf("ERROR: Unable to print this job: %s\n", raster.endText().c_str());
-        return finishJob(child, true, true);
+        // Refused data leaves the rest unread; otherwise the stream has ended
+        // and the child's own end (a failed pdftoraster says why) is reported.
+        const bool unread =
+            raster.end() == RasterEnd::kBadSync || raster.end() == RasterEnd::kBadHeader;
+        return finishJob(child, unread, true);
     }
     if (firstPage && !normalizeRasterHeader(&header, &why)) {
         msgf("ERROR: Unable to print this job: %s\n", why.c_str());
@@ -257,6 +262,7 @@ int quenzelMain(int argc, char** argv) {
     if (!cancelRequested() && rasterEndIsFailure(raster.end())) {
         msgf("ERROR: Unable to print this job: %s\n", raster.endText().c_str());
         loop.failed = true;
+        if (raster.end() == RasterEnd::kBadHeader) loop.stoppedEarly = true;
     }
 
     cbufferFree(&imageLineBlockBuffer);

@@ -222,6 +222,14 @@ TEST(JobFrameRaster, RejectedMissingOrCutRasterFailsTheJobWithItsReason) {
             EXPECT_TRUE(endsWithTrailer(r)) << c.what;
         }
     }
+    // A PDF pdftoraster could not read: its own failure is reported too.
+    FilterRunOptions o = smallJob(1);
+    o.raster.reset();
+    o.fakeExit = 1;
+    FilterRun r = harness::runFilter(o);
+    EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster failed with exit status 1\n")) << r.err;
+    EXPECT_TRUE(r.out.empty());
 }
 
 TEST(JobFrameRaster, RasterTheFilterCannotCarryIsRefusedWithoutOutput) {
