@@ -6,9 +6,8 @@
 // the answer, reports error alerts as WARNING lines, and withdraws the
 // registration when the job ends.
 //
-// Every wait (for a reply, and the pauses between passes) is cut into short
-// slices that look at the run flag, so a stop takes well under the 2-second
-// receive time-out.
+// Every wait (for a reply, and the pauses between passes) is cut into slices
+// of at most 20 ms that look at the run flag, so a stop is quick.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -38,7 +37,6 @@ namespace {
 
 constexpr auto kRetryPause = std::chrono::milliseconds(1000);
 constexpr auto kPassPause = std::chrono::milliseconds(2000);
-constexpr int kWaitSliceMs = 100;
 // Each alert list is written this many times over.
 constexpr int kReportRepeats = 5;
 
@@ -49,10 +47,10 @@ constexpr int kAlertRequestSize = NPA_DEVCOMMAND_EXT_ERRORS.size() + kNpaTranspo
 // read then returns).  False on time-out or when the run flag is cleared.
 bool waitForReply(int socketHandle) {
     const int total = kNpaReceiveTimeoutSeconds * 1000;
-    for (int waited = 0; waited < total && npaNetworkThreadParams.running.load();
-         waited += kWaitSliceMs) {
+    const int slice = static_cast<int>(kStatusWaitSlice.count());
+    for (int waited = 0; waited < total && npaNetworkThreadParams.running.load(); waited += slice) {
         pollfd p{socketHandle, POLLIN, 0};
-        int r = ::poll(&p, 1, kWaitSliceMs);
+        int r = ::poll(&p, 1, slice);
         if (r > 0) return true;
         if (r < 0 && errno != EINTR) return true;  // let recv report it
     }

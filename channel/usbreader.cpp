@@ -10,9 +10,9 @@
 // spins when fd 3 is closed and returns 0 at once for ever at end of file (fd 3
 // is /dev/null under cupsfilter, and a file: queue has no backend).  Here every
 // read is preceded by a wait of our own of at most a second, end of file or a
-// bad descriptor means there is no back channel (the thread ends), and the
-// pause after a response ends as soon as the run flag is cleared, so the stop
-// never takes much more than a second.
+// bad descriptor means there is no back channel (the thread ends), and every
+// wait, the pause after a response included, looks at the run flag at least
+// every 20 ms, so the stop is quick.
 #include <poll.h>
 #include <unistd.h>
 
@@ -42,14 +42,20 @@ constexpr size_t kMaxCarry = kValidBufferSize + kNpaContinuationHeader;
 
 enum class BackChannel { kData, kQuiet, kGone };
 
-// Waits up to a second for something to read.
+// Waits up to a second for something to read, looking at the run flag
+// between polls of at most kStatusWaitSlice.
 BackChannel waitForData(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, kUsbReadTimeoutMs);
-    if (r < 0) return errno == EINTR ? BackChannel::kQuiet : BackChannel::kGone;
-    if (r == 0) return BackChannel::kQuiet;
-    if (p.revents & POLLNVAL) return BackChannel::kGone;
-    return BackChannel::kData;  // data, hang-up or error: the read tells which
+    const int slice = static_cast<int>(kStatusWaitSlice.count());
+    for (int waited = 0; waited < kUsbReadTimeoutMs && usbReadParams.running.load();
+         waited += slice) {
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, slice);
+        if (r < 0 && errno != EINTR) return BackChannel::kGone;
+        if (r <= 0) continue;
+        if (p.revents & POLLNVAL) return BackChannel::kGone;
+        return BackChannel::kData;  // data, hang-up or error: the read tells which
+    }
+    return BackChannel::kQuiet;
 }
 
 void reportResponse(int assembledLength) {

@@ -10,10 +10,24 @@ std::string describe(const char* format, unsigned value) {
     return text;
 }
 
+// Names the side of a page that is too large, with its limit.
+bool tooLarge(uint32_t width, uint32_t height, std::string* why) {
+    if (width > kMaxPixWid) {
+        *why = describe("the page is too large (at most %u pixels wide)", kMaxPixWid);
+        return true;
+    }
+    if (height > kMaxPixHt) {
+        *why = describe("the page is too large (at most %u pixels high)", kMaxPixHt);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
-    switch (header->cupsColorSpace) {
+    // Read as numbers: libcups passes on whatever value the stream holds.
+    switch (headerNumber(header->cupsColorSpace)) {
         case CUPS_CSPACE_W:
         case CUPS_CSPACE_SW:
             header->cupsColorSpace = CUPS_CSPACE_W;
@@ -25,7 +39,7 @@ bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
             break;
         default:
             *why = describe("colour space %u is not supported (gray or RGB needed)",
-                            header->cupsColorSpace);
+                            headerNumber(header->cupsColorSpace));
             return false;
     }
     bool color = header->cupsColorSpace != CUPS_CSPACE_W;
@@ -42,19 +56,16 @@ bool normalizeRasterHeader(cups_page_header2_t* header, std::string* why) {
             describe("%u bits per pixel do not match the colour space", header->cupsBitsPerPixel);
         return false;
     }
-    if (color && header->cupsColorOrder != CUPS_ORDER_CHUNKED) {
+    if (color && headerNumber(header->cupsColorOrder) != CUPS_ORDER_CHUNKED) {
         *why = describe("colour order %u is not supported (chunky pixels needed)",
-                        header->cupsColorOrder);
+                        headerNumber(header->cupsColorOrder));
         return false;
     }
     if (header->cupsWidth == 0 || header->cupsHeight == 0) {
         *why = "the page has no pixels";
         return false;
     }
-    if (header->cupsWidth > kMaxPixWid || header->cupsHeight > kMaxPixHt) {
-        *why = describe("the page is too large (at most %u pixels a side)", kMaxPixHt);
-        return false;
-    }
+    if (tooLarge(header->cupsWidth, header->cupsHeight, why)) return false;
     uint64_t expected = uint64_t{header->cupsWidth} * (header->cupsBitsPerPixel / 8);
     if (header->cupsBytesPerLine != expected) {
         *why = describe("%u bytes per line do not match the page width", header->cupsBytesPerLine);
@@ -77,10 +88,7 @@ bool computeJobGeometry(const cups_page_header2_t& header, const JobSetting& set
         g.pixWid = (header.cupsWidth + 15) & ~15u;
     }
     g.pixHt = (header.cupsHeight + 7) & ~7u;
-    if (g.pixWid > kMaxPixWid || g.pixHt > kMaxPixHt) {
-        *why = describe("the page is too large (at most %u pixels a side)", kMaxPixHt);
-        return false;
-    }
+    if (tooLarge(g.pixWid, g.pixHt, why)) return false;
     if (settings.resolution == 0 || settings.resolution > 65535) {
         *why = describe("a resolution of %u dpi is not supported", settings.resolution);
         return false;

@@ -9,9 +9,12 @@
 
 #include "settings/jobsettings.h"
 
-// Largest padded page the PCL XL image fields can place: widths are 16-bit
-// (SourceWidth, DestinationSize) and image rows start at a signed 16-bit y.
-inline constexpr uint32_t kMaxPixWid = 65520;
+// Largest padded page.  The PCL XL image fields would take widths up to 65535
+// (16-bit SourceWidth, DestinationSize), but a standard JPEG decoder (libjpeg's
+// JPEG_MAX_DIMENSION) reads no image wider than 65500 pixels, so the width is
+// the largest multiple of 16 below that.  Image rows start at a signed 16-bit y.
+inline constexpr uint32_t kMaxJpegDimension = 65500;
+inline constexpr uint32_t kMaxPixWid = kMaxJpegDimension / 16 * 16;  // 65488
 inline constexpr uint32_t kMaxPixHt = 32760;
 // Largest raster line the filter reads (a later page may be wider than the first).
 inline constexpr uint32_t kMaxRasterLineBytes = 3 * 65535;

@@ -54,12 +54,12 @@ class PjlWriter {
         send(std::snprintf(buf_.data(), buf_.size(), format, value));
     }
 
-    // A line with one text value.  The value has its control bytes replaced;
+    // A line with one text value.  The value is made safe (pjlValueText);
     // when the line would not fit the buffer, the value (not the line) is cut,
     // at a UTF-8 character boundary, so the line keeps its closing quote and
     // line feed and the next command still starts a line of its own.
     void text(const char* format, std::string_view value) {
-        std::string safe = replaceControlBytes(value);
+        std::string safe = pjlValueText(value);
         int fixed = std::snprintf(buf_.data(), buf_.size(), format, "");
         if (fixed < 0) return;
         size_t room = static_cast<size_t>(fixed) < kPjlBufferSize - 1
@@ -108,6 +108,64 @@ std::string replaceControlBytes(std::string_view text) {
     for (char& c : safe) {
         auto byte = static_cast<uint8_t>(c);
         if (byte < 0x20 || byte == 0x7F) c = ' ';
+    }
+    return safe;
+}
+
+namespace {
+
+// Length of the valid UTF-8 character at the start of `text` (1 to 4), or 0
+// when the bytes there are none (stray continuation byte, overlong form,
+// surrogate, beyond U+10FFFF, or cut off).
+size_t utf8CharLength(std::string_view text) {
+    auto at = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+    const uint8_t lead = at(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    uint8_t low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // no overlong forms
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // at most U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    if (at(1) < low || at(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((at(i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string pjlValueText(std::string_view text) {
+    std::string safe;
+    safe.reserve(text.size());
+    while (!text.empty()) {
+        size_t length = utf8CharLength(text);
+        if (length == 0) {
+            safe += '?';
+            text.remove_prefix(1);
+            continue;
+        }
+        if (length == 1) {
+            char c = text[0];
+            auto byte = static_cast<uint8_t>(c);
+            if (byte < 0x20 || byte == 0x7F) c = ' ';
+            if (c == '"') c = '\'';
+            safe += c;
+        } else {
+            safe.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
     }
     return safe;
 }

@@ -67,6 +67,13 @@ inline constexpr const char* kDriverName = "ORLIN Contone Raster Driver";
 std::string replaceControlBytes(std::string_view text);
 std::string replaceControlBytes(const char* text);
 
+// `text` as a PJL value: control bytes replaced as above, every double quote
+// replaced by an apostrophe (PJL strings have no escape, so a quote would end
+// the JOBNAME or HOSTID string early and let the rest run on as commands), and
+// every byte that is not part of a valid UTF-8 character replaced by '?' (the
+// header declares STRINGCODESET=UTF8).
+std::string pjlValueText(std::string_view text);
+
 // The four NPA request packets that ask a USB printer for status reports:
 // sniff, register, sniff, extended errors.
 void writeStatusPrologue(ByteSink sink);

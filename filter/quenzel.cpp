@@ -21,6 +21,7 @@
 #include "filter/rasterinput.h"
 #include "pdf/pdfinspector-linux.h"
 #include "settings/jobsettings.h"
+#include "settings/options.h"
 #include "settings/papersize.h"
 #include "settings/ppd.h"
 
@@ -75,11 +76,17 @@ void stopStatusThread(StatusThread which) {
     if (which == StatusThread::kNetwork) StopNpaNetworkThread();
 }
 
+bool cancelRequested() {
+    return isTerminated != 0;
+}
+
 // Stops reading the raster, collects the child and turns the job's outcome
-// into the exit status.
+// into the exit status.  `stoppedEarly`: raster was left unread, so the
+// child's end by the broken pipe is expected.
 int finishJob(pid_t child, bool stoppedEarly, bool jobFailed) {
     ::close(STDIN_FILENO);
-    ChildEnd end = reapRasterChild(child, stoppedEarly || isTerminated != 0 || jobFailed);
+    const bool cancelled = cancelRequested();
+    ChildEnd end = reapRasterChild(child, stoppedEarly || cancelled, cancelled);
     bool failed = jobFailed || hdcFailed() || end == ChildEnd::kFailed;
     msgf("END MAIN\n");
     msgf("IS terminated %d\n", static_cast<int>(isTerminated));
@@ -112,12 +119,23 @@ int quenzelMain(int argc, char** argv) {
     // A backend that goes away must show up as a write error, not kill us.
     std::signal(SIGPIPE, SIG_IGN);
 
+    // The spooler sends 1 to 9999; anything else is refused rather than
+    // guessed at (atoi() read "abc" as 0 and huge counts overflowed).
+    if (!parseCopies(argv[4], &uncollatedCopies_Prototype)) {
+        msgf("ERROR: Invalid copies count \"%s\" (%d to %d)\n", argv[4],
+             static_cast<int>(kMinCopies), static_cast<int>(kMaxCopies));
+        return kExitFailure;
+    }
+
     TempFile temp;
     const char* inputPath = argv[6 < argc ? 6 : 0];
     if (argc == 6) {
-        if (!copyInputToTempFile(temp.name, sizeof temp.name)) {
+        CopyResult copied = copyInputToTempFile(temp.name, sizeof temp.name, cancelRequested);
+        if (copied != CopyResult::kCopied) {
             temp.name[0] = '\0';
-            return kExitFailure;
+            if (copied == CopyResult::kFailed) return kExitFailure;
+            msgf("DEBUG: The job was cancelled before its document had arrived\n");
+            return kExitOk;
         }
         inputPath = temp.name;
     }
@@ -140,7 +158,6 @@ int quenzelMain(int argc, char** argv) {
         return kExitFailure;
     }
 
-    uncollatedCopies_Prototype = std::atoi(argv[4]);
     ticketArg = argv[5];
     msgf("ticketArg = %s", ticketArg);
     if (std::string refusal = customSizeRefusal(ticketArg, jobPpd()); !refusal.empty()) {
@@ -154,18 +171,31 @@ int quenzelMain(int argc, char** argv) {
     if (child < 0) return kExitFailure;
     imageProcessorContext.store(0);
 
-    CupsRasterReader raster(STDIN_FILENO);
+    // Every wait for raster data looks at the cancel flag at least every 20 ms.
+    CupsRasterReader raster(STDIN_FILENO, cancelRequested);
     (void)getTotalPDFPages();
     cups_page_header2_t header{};
     const bool firstPage = raster.readHeader(&header);
     std::string why;
+    if (!firstPage && !cancelRequested()) {
+        // No page at all (an empty, cut or unreadable document, or a stream
+        // that is no raster): the job fails and the printer gets nothing, not
+        // an empty job that would look like a printed one.
+        msgf("ERROR: Unable to print this job: %s\n", raster.endText().c_str());
+        // Refused data leaves the rest unread; otherwise the stream has ended
+        // and the child's own end (a failed pdftoraster says why) is reported.
+        const bool unread =
+            raster.end() == RasterEnd::kBadSync || raster.end() == RasterEnd::kBadHeader;
+        return finishJob(child, unread, true);
+    }
     if (firstPage && !normalizeRasterHeader(&header, &why)) {
         msgf("ERROR: Unable to print this job: %s\n", why.c_str());
         return finishJob(child, true, true);
     }
     if (!firstPage) {
-        // No page came: the job settings have no raster to start from.  The
-        // resolution is what the session start needs; the rest stays empty.
+        // Cancelled before the first page: the job still ends with an empty,
+        // closed session.  The job settings have no raster to start from; the
+        // resolution is what the session start needs, the rest stays empty.
         header.HWResolution[0] = header.HWResolution[1] = 600;
     }
 
@@ -231,6 +261,15 @@ int quenzelMain(int argc, char** argv) {
         job.bannerJob = bannerJob;
         job.sink = hdcWrite;
         loop = runPageLoop(job);
+    }
+
+    // A stream that libcups refused, or that ended inside a header or a page,
+    // ends the page loop like the end of the raster; the reader knows which it
+    // was.  After a cancel the child's end cuts the stream, as expected.
+    if (!cancelRequested() && rasterEndIsFailure(raster.end())) {
+        msgf("ERROR: Unable to print this job: %s\n", raster.endText().c_str());
+        loop.failed = true;
+        if (raster.end() == RasterEnd::kBadHeader) loop.stoppedEarly = true;
     }
 
     cbufferFree(&imageLineBlockBuffer);

@@ -48,9 +48,8 @@ void childReport(const char* text, int code) {
 }
 
 // The child's standard error comes through a pipe and is passed on line by
-// line through our message writer.  pdftoraster writes to the same spooler
-// log as we do, and several of our debug texts end without a line feed: a
-// child's "ERROR: " line glued behind one of them would lose its prefix.
+// line through our message writer, so that its lines and ours never run into
+// each other and none is longer than the spooler reads.
 std::thread gForwarder;
 std::atomic<bool> gForwarderStop{false};
 
@@ -74,10 +73,11 @@ void forwardChildMessages(int fd) {
             msgWrite(pending.data() + start, end + 1 - start);
         }
         pending.erase(0, start);
-        // A line longer than the spooler reads goes on in pieces.
-        while (pending.size() >= kMaxMessage) {
-            msgWrite(pending.data(), kMaxMessage);
-            pending.erase(0, kMaxMessage);
+        // A line longer than the spooler reads goes on as whole lines of
+        // what has come so far (msgWrite splits longer complete lines).
+        while (pending.size() >= kMaxMessage - 1) {
+            msgWrite(pending.data(), kMaxMessage - 1);
+            pending.erase(0, kMaxMessage - 1);
         }
     }
     if (!pending.empty()) msgWrite(pending.data(), pending.size());
@@ -96,16 +96,25 @@ void stopForwarder() {
 
 }  // namespace
 
-bool copyInputToTempFile(char* name, size_t size) {
+CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)()) {
     int fd = cupsTempFd(name, static_cast<int>(size));
     if (fd < 0) {
         msgPerror("ERROR: Unable to copy PDF file!");
-        return false;
+        return CopyResult::kFailed;
     }
     msgf("DEBUG: quenzel - copying to temp print file \"%s\"\n", name);
     std::array<uint8_t, 8192> chunk;
     bool ok = true;
+    bool cancelled = false;
     for (;;) {
+        if (stopRequested != nullptr && stopRequested()) {
+            cancelled = true;
+            break;
+        }
+        // Wait in short slices, so a cancel is seen while the sender stalls.
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        int ready = ::poll(&p, 1, 20);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
         ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
         if (n == 0) break;
         if (n < 0) {
@@ -118,14 +127,19 @@ bool copyInputToTempFile(char* name, size_t size) {
             break;
         }
     }
+    if (cancelled) {
+        ::close(fd);
+        ::unlink(name);
+        return CopyResult::kCancelled;
+    }
     if (ok && ::fsync(fd) != 0 && errno != EINVAL) ok = false;
     if (::close(fd) != 0) ok = false;
     if (!ok) {
         msgPerror("ERROR: Unable to copy PDF file!");
         ::unlink(name);
-        return false;
+        return CopyResult::kFailed;
     }
-    return true;
+    return CopyResult::kCopied;
 }
 
 pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath) {
@@ -174,12 +188,19 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     return pid;
 }
 
-ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly) {
+ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly, bool cancelled) {
     using Clock = std::chrono::steady_clock;
     // A child that has finished writing exits at once; one we stopped reading
-    // from dies on the broken pipe or on the spooler's SIGTERM.
-    auto deadline =
-        Clock::now() + (stoppedEarly ? std::chrono::seconds(2) : std::chrono::seconds(30));
+    // from dies on the broken pipe or on the spooler's SIGTERM.  On a cancel
+    // the SIGTERM is passed on: the spooler signals the whole process group
+    // only when it runs as root.
+    if (cancelled) {
+        stoppedEarly = true;
+        ::kill(pid, SIGTERM);
+    }
+    auto deadline = Clock::now() + (cancelled      ? std::chrono::milliseconds(500)
+                                    : stoppedEarly ? std::chrono::milliseconds(2000)
+                                                   : std::chrono::milliseconds(30000));
     int status = 0;
     pid_t done = 0;
     while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline) {

@@ -6,10 +6,14 @@
 
 #include <cstddef>
 
+enum class CopyResult { kCopied, kFailed, kCancelled };
+
 // Copies all of standard input into a new temporary file whose path is put in
 // `name` (`size` bytes).  Partial writes are continued; a read or write error
-// (a full disk, say) is reported, the file is removed and false returned.
-bool copyInputToTempFile(char* name, size_t size);
+// (a full disk, say) is reported, the file is removed and kFailed returned.
+// The wait for input looks at `stopRequested` at least every 20 ms; when it
+// turns true the file is removed and kCancelled returned.
+CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)() = nullptr);
 
 // Forks and runs `childPath` with the argument list argv[0..5] followed by
 // `inputPath`, its standard output on a pipe whose read end replaces the
@@ -26,5 +30,8 @@ enum class ChildEnd {
 // (`stoppedEarly`), its end by a signal or an error is expected and the wait
 // is short; otherwise a failure is reported with an "ERROR: " line.  A child
 // that does not end in time is killed.  Standard input must already be closed,
-// so that a child still writing sees the pipe break.
-ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly);
+// so that a child still writing sees the pipe break.  A cancelled job
+// (`cancelled`, which counts as stopped early) passes the SIGTERM on to the
+// child at once and kills it when it is not gone within half a second, so a
+// child stuck anywhere cannot hold the job.
+ChildEnd reapRasterChild(pid_t pid, bool stoppedEarly, bool cancelled = false);

@@ -104,7 +104,7 @@ void setMediaSource(JobSetting* record, const cups_page_header2_t* header) {
 }
 
 void setColorModel(JobSetting* record, const cups_page_header2_t* header) {
-    if (header->cupsColorSpace == CUPS_CSPACE_W) {
+    if (headerNumber(header->cupsColorSpace) == CUPS_CSPACE_W) {
         record->colorModel = "BLACK";
         record->isColor = 0;
     } else {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -126,6 +127,15 @@ void setFDateTime(JobSetting* record, const char* options);
 // stream carried.  The stream may hold any value (a Duplex of 2, say), and
 // loading such a value through the two-valued enum type is undefined.
 uint32_t headerFlag(const cups_bool_t& field);
+// The same for the enumerated fields (cupsColorSpace, cupsColorOrder, ...): a
+// hostile stream may hold values outside the enumeration's range.
+template <typename Enum>
+uint32_t headerNumber(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(uint32_t));
+    uint32_t value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
 
 // Paper size helpers.  The two custom-size helpers take a zero resolution as
 // 600 dpi; the pixel width is never negative.

@@ -49,3 +49,16 @@ int32_t leadingInt(const char* text) {
     if (value < INT32_MIN) return INT32_MIN;
     return static_cast<int32_t>(value);
 }
+
+bool parseCopies(const char* text, int32_t* copies) {
+    if (text == nullptr || *text == '\0') return false;
+    int32_t value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > kMaxCopies) return false;  // also stops before any overflow
+    }
+    if (value < kMinCopies) return false;
+    *copies = value;
+    return true;
+}

@@ -38,6 +38,15 @@ class TicketOptions {
 // the int32 range instead of overflowing.  Null reads as 0.
 int32_t leadingInt(const char* text);
 
+// The copies argument: the spooler sends 1 to 9999 (its MaxCopies ceiling).
+inline constexpr int32_t kMinCopies = 1;
+inline constexpr int32_t kMaxCopies = 9999;
+
+// Reads the copies argument strictly: decimal digits only (no sign, blanks or
+// trailing text), kMinCopies to kMaxCopies.  False, with *copies untouched,
+// for anything else; the job run refuses such a job.
+bool parseCopies(const char* text, int32_t* copies);
+
 // Where an option's value was found.
 enum class OptionSource { kNone, kTicket, kPpd };
 

@@ -244,12 +244,12 @@ float decideCustomPageWidth(uint32_t pixels, uint32_t marginPoints, uint32_t max
     double margins = 2.0 * marginPoints * resolution / 72.0;
     float sum = static_cast<float>(static_cast<double>(padded) + margins);
     float width = sum / static_cast<float>(resolution);
-    msgf("b4 %.2f   ->   ", static_cast<double>(width));
     float rounded = toHundredths(width);
     float limit = static_cast<float>(maximumPoints / 72.0);
-    msgf("( %.2f vs %.2f ) -> ", static_cast<double>(rounded), static_cast<double>(limit));
     float result = limit < rounded ? limit : rounded;
-    msgf("after %.2f\n", static_cast<double>(result));
+    // One line: every message ends its line.
+    msgf("b4 %.2f   ->   ( %.2f vs %.2f ) -> after %.2f\n", static_cast<double>(width),
+         static_cast<double>(rounded), static_cast<double>(limit), static_cast<double>(result));
     return result;
 }
 

@@ -1,7 +1,15 @@
 #include "settings/ppd.h"
 
+#include <cups/file.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "channel/messages.h"
 #include "settings/jobsettings.h"
@@ -21,7 +29,35 @@ void PpdCloser::operator()(ppd_file_t* ppd) const {
 
 PpdFile openPpd(const char* path) {
     if (path == nullptr || *path == '\0') return PpdFile();
-    return PpdFile(ppdOpenFile(path));
+    // Opened without waiting (a FIFO would block the open until a writer
+    // came), then checked before libcups reads it: a FIFO or device would
+    // block the job or never end, and a huge file would take the job's time.
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return PpdFile();
+    struct stat info {};
+    const char* refused = nullptr;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        refused = "it is not a regular file";
+    } else if (info.st_size > static_cast<off_t>(kMaxPpdBytes)) {
+        refused = "it is larger than 16 MiB";
+    }
+    if (refused != nullptr) {
+        msgf("DEBUG: The PPD file %s is not read: %s\n", path, refused);
+        ::close(fd);
+        return PpdFile();
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // The checked descriptor itself is read, so the file cannot be swapped
+    // between the check and the read; cupsFileClose() closes it.
+    PpdFile ppd;
+    if (cups_file_t* file = cupsFileOpenFd(fd, "r")) {
+        ppd.reset(ppdOpen2(file));
+        cupsFileClose(file);
+    } else {
+        ::close(fd);
+    }
+    return ppd;
 }
 
 ppd_file_t* jobPpd() {

@@ -5,6 +5,7 @@
 
 #include <cups/ppd.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,8 +16,12 @@ struct PpdCloser {
 };
 using PpdFile = std::unique_ptr<ppd_file_t, PpdCloser>;
 
-// Opens the PPD at `path`; an empty handle when `path` is null or the file
-// cannot be read or parsed.
+// Largest PPD file the filter reads (real ones stay well below 1 MiB).
+inline constexpr size_t kMaxPpdBytes = size_t{16} << 20;
+
+// Opens the PPD at `path`; an empty handle when `path` is null, the file is
+// not a regular file (a FIFO, a device) or larger than kMaxPpdBytes, or it
+// cannot be read or parsed.  Opening never blocks.
 PpdFile openPpd(const char* path);
 
 // The job's PPD, named by $PPD.  It is opened on the first call and shared by

@@ -188,15 +188,29 @@ int ParseHeaderStringInfo(char* text, size_t length, AlertWidths* widths) {
     return 0;
 }
 
+namespace {
+
+// Items one walk of a tree may visit.  A sound tree visits each item once, and
+// every item takes at least one byte; a container whose length is shorter than
+// its contents makes its parent walk them again, nested up to kAlertMaxDepth
+// deep, which without a bound takes exponential time (found by fuzzing: a
+// 484-byte answer held the status thread for half an hour).
+thread_local uint64_t gItemsLeft = 0;
+
+}  // namespace
+
 int ParseExtAlert(const char* path, const AlertBlock& block, size_t position, int a, int b,
                   PSSDALERTINFO* current, std::vector<PSSDALERTINFO>* alerts, int* count,
                   const AlertWidths& w, int depth) {
+    if (depth == 0) gItemsLeft = 4 * uint64_t{block.size} + 64;
     size_t pos = position;
     uint64_t elements = 0;
     if (!GetNoOfElement(block, pos, w, &elements)) return -1;
 
     std::array<char, kAlertTextField> scratch{};
     for (uint64_t i = 0; i < elements; ++i) {
+        if (gItemsLeft == 0) return -1;
+        --gItemsLeft;
         int identifier = 0;
         int type = 0;
         if (!GetItemInfo(block, pos, w, &identifier, &type)) return -1;

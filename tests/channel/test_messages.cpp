@@ -16,35 +16,71 @@ std::string capture(void (*body)()) {
     return testing::internal::GetCapturedStderr();
 }
 
-TEST(Messages, SpoolerPrefixAfterAnUnfinishedLineStartsOnAFreshLine) {
+// Regression: texts without a line feed glued the next line (ours, or another
+// process's on the shared status pipe) onto theirs, hiding its prefix.
+TEST(Messages, EveryMessageEndsItsLine) {
     EXPECT_EQ(capture([] {
                   msgf("pages is:%d", 0);
                   msgf("ticketArg = %s", "a=b");
                   msgf("PAGE: %d %d\n", 1, 1);
-                  msgf("collatedFlag =%d,%d", 0, 2);
-                  msgf("WARNING: %s\n", "Paper jam");
-                  msgf("ERROR: x\n");
-              }),
-              "pages is:0ticketArg = a=b\nPAGE: 1 1\ncollatedFlag =0,2\nWARNING: Paper jam\n"
-              "ERROR: x\n");
-}
-
-TEST(Messages, TextsWithoutPrefixAreLeftAsTheyAre) {
-    EXPECT_EQ(capture([] {
                   msgf("b4 %.2f   ->   ", 4.3333);
-                  msgf("after %.2f\n", 4.33);
+                  msgf("\nreturned with error");
                   msgf("\nWARNING: %s\n", "Door open");
+                  msgf("\n");
               }),
-              "b4 4.33   ->   after 4.33\n\nWARNING: Door open\n");
+              "pages is:0\nticketArg = a=b\nPAGE: 1 1\nb4 4.33   ->   \n\nreturned with error\n"
+              "\nWARNING: Door open\n\n");
 }
 
-TEST(Messages, OverlongMessageIsCutToWhatTheSpoolerReads) {
-    std::string out = capture([] {
+// Regression: a job option holding "\nSTATE: +media-empty-error" became a real
+// STATE: line.  Control bytes from values are replaced; only the format's own
+// leading line feeds stay.
+TEST(Messages, ControlBytesFromValuesCannotForgeLines) {
+    EXPECT_EQ(capture([] {
+                  msgf("ticketArg = %s", "x\nSTATE: +media-empty-error\rATTR: a=b\x1b\x7f");
+                  msgf("%s", "\nPPD: DefaultX=Y\n");
+                  msgf("\nWARNING: %s\n", "\nSTATE: paused");
+                  const char child[] = "DEBUG: a\tb\x01\n";
+                  msgWrite(child, sizeof child - 1);
+              }),
+              "ticketArg = x STATE: +media-empty-error ATTR: a=b  \n"
+              " PPD: DefaultX=Y\n"
+              "\nWARNING:  STATE: paused\n"
+              "DEBUG: a b \n");
+}
+
+// An overlong formatted message is cut to one line; an overlong line passed
+// on (from pdftoraster) goes out as several whole lines, none longer than the
+// spooler reads and none splitting a UTF-8 character.
+TEST(Messages, OverlongMessagesStayWithinTheSpoolerLine) {
+    std::string cut = capture([] {
         std::string big(5000, 'x');
         msgf("DEBUG: %s\n", big.c_str());
     });
-    EXPECT_EQ(out.size(), kMaxMessage);
-    EXPECT_EQ(out.rfind("DEBUG: xxx", 0), 0u);
+    EXPECT_EQ(cut.size(), kMaxMessage);
+    EXPECT_EQ(cut.rfind("DEBUG: xxx", 0), 0u);
+    EXPECT_EQ(cut.back(), '\n');
+
+    static std::string text = "DEBUG: ";
+    while (text.size() < 5000)
+        text += "\xc3\xa9";
+    std::string split = capture([] {
+        std::string forwarded = text + "\n";
+        msgWrite(forwarded.data(), forwarded.size());
+    });
+    std::string joined;
+    size_t lines = 0;
+    for (size_t pos = 0; pos < split.size(); ++lines) {
+        size_t end = split.find('\n', pos);
+        ASSERT_NE(end, std::string::npos);
+        ASSERT_LE(end + 1 - pos, kMaxMessage);
+        std::string line = split.substr(pos, end - pos);
+        EXPECT_NE(static_cast<uint8_t>(line.back()), 0xC3u);  // no cut character
+        joined += line;
+        pos = end + 1;
+    }
+    EXPECT_EQ(lines, 3u);
+    EXPECT_EQ(joined, text);
 }
 
 TEST(Messages, PerrorAddsTheSystemErrorText) {

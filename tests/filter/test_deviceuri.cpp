@@ -61,7 +61,7 @@ TEST(ValidateChannel, WrongDotCountsFailWithMessage) {
     for (const char* host : {"10.1.2", "1.2.3.4.5", "", "1234"}) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(ValidateChannel(host), -1) << host;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "\nreturned with error") << host;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "\nreturned with error\n") << host;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 cups_page_header2_t rgbHeader(unsigned width, unsigned height) {
@@ -114,6 +116,45 @@ TEST(RasterHeader, FormatsTheFilterCannotCarryAreRefused) {
     h = rgbHeader(100, 40000);  // taller than an image row can be placed
     EXPECT_FALSE(normalizeRasterHeader(&h, &why));
     EXPECT_FALSE(why.empty());
+
+    // Regression (found by fuzzing): a colour space outside the enumeration
+    // was loaded as the enum type, which is undefined behaviour.
+    h = rgbHeader(100, 8);
+    const uint32_t hostile = 256;
+    std::memcpy(&h.cupsColorSpace, &hostile, sizeof hostile);
+    EXPECT_FALSE(normalizeRasterHeader(&h, &why));
+    EXPECT_EQ(why, "colour space 256 is not supported (gray or RGB needed)");
+}
+
+// Regression: widths 65489 to 65520 were accepted, but a standard JPEG
+// decoder reads no image wider than 65500 pixels; and the refusal always
+// named the height limit.  The padded width stops at 65488.
+TEST(JobGeometry, WidthStopsWhereJpegDecodersStopAndTheTooLargeSideIsNamed) {
+    std::string why;
+    JobGeometry g;
+    cups_page_header2_t h = rgbHeader(65488, 8);
+    ASSERT_TRUE(normalizeRasterHeader(&h, &why)) << why;
+    ASSERT_TRUE(computeJobGeometry(h, enumeratedSettings(), &g, &why)) << why;
+    EXPECT_EQ(g.pixWid, 65488u);
+    EXPECT_LE(g.pixWid, 65500u);
+
+    for (unsigned width : {65489u, 65500u, 65520u}) {
+        h = rgbHeader(width, 8);
+        EXPECT_FALSE(normalizeRasterHeader(&h, &why)) << width;
+        EXPECT_EQ(why, "the page is too large (at most 65488 pixels wide)") << width;
+    }
+    h = rgbHeader(100, 32761);
+    EXPECT_FALSE(normalizeRasterHeader(&h, &why));
+    EXPECT_EQ(why, "the page is too large (at most 32760 pixels high)");
+
+    // A custom size whose padded width passes the limit is refused too.
+    h = rgbHeader(100, 8);
+    ASSERT_TRUE(normalizeRasterHeader(&h, &why));
+    JobSetting custom = enumeratedSettings();
+    custom.mediaSizeKind = kMediaSizeCustom;
+    custom.paddedPixW = 65504;
+    EXPECT_FALSE(computeJobGeometry(h, custom, &g, &why));
+    EXPECT_EQ(why, "the page is too large (at most 65488 pixels wide)");
 }
 
 TEST(JobGeometry, ResolutionsThePrinterCannotTakeAreRefused) {

@@ -2,7 +2,11 @@
 // child, exit statuses, cancel, and a printer that goes away.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/harness/filter_run.h"
@@ -157,19 +161,75 @@ TEST(JobFrameChild, PdftorasterKilledBySignalFailsTheJob) {
     EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster was killed by signal 11\n")) << r.err;
 }
 
-TEST(JobFrameChild, NoPagesGivesAnEmptyButCompleteJob) {
-    FilterRunOptions o = smallJob(1);
-    o.raster.reset();  // the fake writes nothing and succeeds
-    FilterRun r = harness::runFilter(o);
-    EXPECT_TRUE(r.exitedWith(0)) << r.describe();
-    std::string out = outText(r);
-    EXPECT_EQ(out.rfind(std::string(kUel) + "@PJL JOB\n", 0), 0u);
-    EXPECT_TRUE(endsWithTrailer(r));
-    EXPECT_FALSE(contains(r.err, "PAGE:"));
+std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string path = (std::filesystem::temp_directory_path() / name).string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
 
-    o.fakeExit = 1;  // a PDF pdftoraster could not read
-    r = harness::runFilter(o);
+// Regression: a raster libcups refused, or one cut inside a header or a page,
+// ended the page loop like the end of the stream: an empty or short job with
+// exit 0.  Now the job fails with a line that says what was wrong, whatever
+// the timing; and a job that yields no page at all sends the printer nothing.
+TEST(JobFrameRaster, RejectedMissingOrCutRasterFailsTheJobWithItsReason) {
+    harness::RasterSpec two = harness::RasterSpec::uniform(smallPage(), 2);
+    const std::vector<uint8_t> good = harness::rasterBytes(two);
+    ASSERT_FALSE(good.empty());
+    const size_t headerBytes = 4 + sizeof(cups_page_header2_t);
+    const size_t pageBytes = (good.size() - 4) / 2;
+    auto withZeroHeight = [&](size_t page) {
+        std::vector<uint8_t> b = good;
+        size_t at = 4 + page * pageBytes + offsetof(cups_page_header2_t, cupsHeight);
+        std::memset(b.data() + at, 0, 4);
+        return b;
+    };
+    std::vector<uint8_t> junk = good;
+    junk.insert(junk.end(), 10, 'x');
+    std::vector<uint8_t> badSync = good;
+    badSync[0] = 'Z';
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* reason;
+        bool printed;  // the first page went out before the fault
+    };
+    const Case cases[] = {
+        {"empty stream", {}, "pdftoraster gave no page", false},
+        {"bad sync word", badSync, "does not start with a CUPS raster sync word", false},
+        {"zero height on page 1", withZeroHeight(0), "raster header of page 1 is invalid", false},
+        {"zero height on page 2", withZeroHeight(1), "raster header of page 2 is invalid", true},
+        {"junk after the last page", junk, "ended inside the header of page 3", true},
+        {"cut inside page 2", std::vector<uint8_t>(good.begin(), good.end() - 5000),
+         "ended inside page 2", true},
+        {"cut inside the first header",
+         std::vector<uint8_t>(good.begin(), good.begin() + headerBytes - 100),
+         "ended inside the header of page 1", false},
+    };
+    for (const Case& c : cases) {
+        FilterRunOptions o = smallJob(1);
+        o.raster.reset();
+        if (!c.bytes.empty()) o.rasterFile = writeTemp("quenzel-raster-case.ras", c.bytes);
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(1)) << c.what << ": " << r.describe();
+        EXPECT_TRUE(contains(r.err, std::string("ERROR: Unable to print this job: ")))
+            << c.what << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, c.reason)) << c.what << ": " << r.err;
+        // Nothing at all for a job without a page; a closed session otherwise.
+        EXPECT_EQ(r.out.empty(), !c.printed) << c.what;
+        if (c.printed) {
+            EXPECT_TRUE(endsWithTrailer(r)) << c.what;
+        }
+    }
+    // A PDF pdftoraster could not read: its own failure is reported too.
+    FilterRunOptions o = smallJob(1);
+    o.raster.reset();
+    o.fakeExit = 1;
+    FilterRun r = harness::runFilter(o);
     EXPECT_TRUE(r.exitedWith(1)) << r.describe();
+    EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster failed with exit status 1\n")) << r.err;
+    EXPECT_TRUE(r.out.empty());
 }
 
 TEST(JobFrameRaster, RasterTheFilterCannotCarryIsRefusedWithoutOutput) {
@@ -240,6 +300,72 @@ TEST(JobFrameCancel, SigtermMidJobFinishesThePageAndClosesTheSession) {
     EXPECT_FALSE(r.groupOutlived);
 }
 
+// Regression: the SIGTERM handler only set a flag that was looked at between
+// pages, so a child that stalled (mid-page, or before it opened the raster)
+// held the job until the spooler's SIGKILL.  Every wait for raster data now
+// looks at the flag, and the child is stopped: the job ends at once with a
+// closed session and exit 0.  SIGTERM goes to the filter alone here, so the
+// stalled child lives on unless the filter ends it; a PPD that is a FIFO
+// blocked the job the same way and is now not read.
+TEST(JobFrameCancel, CancelEndsTheJobWhateverTheChildDoes) {
+    {
+        FilterRunOptions o = smallJob(3);
+        o.fakeDelayMs = 4000;  // each 20 kB: a page takes a minute to come
+        o.fakeChunk = 20000;
+        o.sigtermWhenStderrContains = "PAGE: 1 ";
+        o.sigtermToGroup = false;
+        o.timeout = std::chrono::seconds(30);
+        FilterRun r = harness::runFilter(o);
+        ASSERT_TRUE(r.sigtermSent) << r.describe();
+        EXPECT_TRUE(r.exitedWith(0)) << "stalled mid-page: " << r.describe();
+        EXPECT_TRUE(contains(r.err, "IS terminated 1\n")) << r.err;
+        EXPECT_TRUE(endsWithTrailer(r));
+        EXPECT_FALSE(r.groupOutlived);
+    }
+    {
+        FilterRunOptions o = smallJob(1);
+        o.fakeDelayMs = 60000;  // the raster never comes
+        o.sigtermWhenStderrContains = "ticketArg = ";
+        o.sigtermToGroup = false;
+        o.timeout = std::chrono::seconds(30);
+        FilterRun r = harness::runFilter(o);
+        ASSERT_TRUE(r.sigtermSent) << r.describe();
+        EXPECT_TRUE(r.exitedWith(0)) << "raster never opened: " << r.describe();
+        EXPECT_FALSE(contains(r.err, "PAGE: ")) << r.err;
+        EXPECT_TRUE(endsWithTrailer(r));
+        EXPECT_FALSE(r.groupOutlived);
+    }
+    {
+        std::string fifo = (std::filesystem::temp_directory_path() / "quenzel-fifo.ppd").string();
+        std::filesystem::remove(fifo);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        FilterRunOptions o = smallJob(1);
+        o.ppd = fifo;
+        o.timeout = std::chrono::seconds(30);
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(0)) << "PPD is a FIFO: " << r.describe();
+        EXPECT_TRUE(contains(r.err, "is not read: it is not a regular file")) << r.err;
+        EXPECT_TRUE(endsWithTrailer(r));
+        std::filesystem::remove(fifo);
+    }
+}
+
+// Copies come as argument 4; the spooler sends 1 to 9999.  Anything else is
+// refused before any work starts (huge counts used to overflow).
+TEST(JobFrameArguments, CopiesOutsideOneTo9999AreRefused) {
+    for (const char* copies : {"0", "10000", "2147483648", "abc", "-1", "3x"}) {
+        FilterRunOptions o = smallJob(1);
+        o.args = harness::filterArgs(copies);
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(1)) << copies << ": " << r.describe();
+        EXPECT_TRUE(contains(
+            r.err, "ERROR: Invalid copies count \"" + std::string(copies) + "\" (1 to 9999)\n"))
+            << r.err;
+        EXPECT_TRUE(r.fakeCalls.empty()) << copies;
+        EXPECT_TRUE(r.out.empty()) << copies;
+    }
+}
+
 TEST(JobFrameOutput, PrinterThatGoesAwayEndsTheJobWithAnError) {
     FilterRunOptions o = smallJob(3);
     o.raster->pages[0].width = 2000;
@@ -264,12 +390,22 @@ TEST(JobFrameMessages, PdftorasterMessagesKeepTheirOwnLines) {
     EXPECT_EQ(countOf(r.err, "\nERROR: child trouble\n"), 2) << r.err;
 }
 
-TEST(JobFrameMessages, SpoolerLinesStartOnTheirOwnLine) {
+// Regression: an option value with a line feed became a spooler line of its
+// own ("ticketArg = %s" printed it raw).  Every line of ours is whole.
+TEST(JobFrameMessages, SpoolerLinesStartOnTheirOwnLineAndCannotBeForged) {
     FilterRunOptions o = smallJob(2);
+    o.args = harness::filterArgs("2", "Collate=false x=\"a\nSTATE: +media-empty-error\nATTR: y\"");
     FilterRun r = harness::runFilter(o);
     ASSERT_TRUE(r.exitedWith(0)) << r.describe();
     EXPECT_TRUE(contains(r.err, "\nPAGE: 1 1\n")) << r.err;
     EXPECT_TRUE(contains(r.err, "\nPAGE: 2 1\n")) << r.err;
+    EXPECT_TRUE(
+        contains(r.err, "\nticketArg = Collate=false x=\"a STATE: +media-empty-error ATTR: y\"\n"))
+        << r.err;
+    EXPECT_FALSE(contains(r.err, "\nSTATE:")) << r.err;
+    EXPECT_FALSE(contains(r.err, "\nATTR:")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\ncollatedFlag =0,2\n")) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
 }
 
 }  // namespace

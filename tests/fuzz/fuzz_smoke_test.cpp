@@ -2,7 +2,10 @@
 // sanitizer build checks the readers' bounds on every CI run.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
 
 #include "tests/fuzz/fuzz_entry.h"
 #include "tools/printersim/alertbuilder.h"
@@ -86,6 +89,23 @@ TEST(StatusFuzzSmoke, MutatedAnswers) {
 TEST(StatusFuzzSmoke, SeedsParse) {
     for (const Bytes& b : seeds())
         fuzzStatusInput(b.data(), b.size());
+}
+
+}  // namespace
+
+namespace {
+
+// Regression (found by fuzzing): containers whose length is shorter than their
+// contents made the alert parser walk them again at every level, taking
+// exponential time; this 484-byte answer held the status thread for half an
+// hour.  The walk is now bounded by the block's size.
+TEST(StatusFuzzSmoke, RegressionShortNestedContainersEndQuickly) {
+    std::ifstream in(std::string(QZ_TEST_DATA_DIR) +
+                         "/../fuzz/seeds/status/regression-short-nested-containers.bin",
+                     std::ios::binary);
+    Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(b.size(), 484u);
+    fuzzStatusInput(b.data(), b.size());
 }
 
 }  // namespace

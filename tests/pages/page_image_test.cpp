@@ -330,7 +330,8 @@ TEST(PageImages, MirrorReversesLinesOverThePaddedWidth) {
 // Regression: a page whose raster stopped mid-page used to lose its last
 // bands, leaving the image open and the band count out of step with the
 // next page.  The page is completed in white: every image is sent, the lines
-// that came are printed, the rest is white, and the job ends cleanly.
+// that came are printed, the rest is white, and the session is closed; the
+// job then fails, naming the cut.
 TEST(PageImages, RasterCutMidPageStillSendsTheWholePage) {
     TempDir dir;
     for (const unsigned cut : {100u, 37u}) {
@@ -339,7 +340,11 @@ TEST(PageImages, RasterCutMidPageStillSendsTheWholePage) {
             harness::RasterSpec::uniform(pagetest::smallPage(Pattern::Gradient), 3);
         spec.endMidPage = harness::EndMidPage{2, cut};
         const JobResult r = pagetest::runJob(dir, spec);
-        ASSERT_TRUE(r.run.exitedWith(0)) << r.run.describe();
+        ASSERT_TRUE(r.run.exitedWith(1)) << r.run.describe();
+        EXPECT_EQ(
+            r.errLines("ERROR: Unable to print this job: the raster stream ended inside page 2")
+                .size(),
+            1u);
         EXPECT_TRUE(r.job.complete);
         EXPECT_EQ(r.issues(), "");
         ASSERT_EQ(r.job.pages.size(), 2u);

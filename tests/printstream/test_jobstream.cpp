@@ -149,7 +149,7 @@ TEST_F(PjlHeader, EveryOptionalSettingOfferedGivesAllLinesInOrder) {
               "@PJL SET LMULTIPAGEPRINT=OFF\n"
               "@PJL ENTER LANGUAGE=PCLXL\n");
     // Only the note before the FIMPROVE line; no skipped-line notes.
-    EXPECT_EQ(err, "inside improvementSettings ");
+    EXPECT_EQ(err, "inside improvementSettings \n");
 }
 
 TEST_F(PjlHeader, DuplexJobCarriesBindingAfterDuplexLine) {
@@ -193,9 +193,9 @@ TEST_F(PjlHeader, EmptySettingsLeaveTheirLinesOut) {
     EXPECT_EQ(err, kSkippedDebugLines);
 }
 
-TEST_F(PjlHeader, TitleKeepsQuotesAndNullTextsGiveEmptyValues) {
+TEST_F(PjlHeader, QuotesInTheTitleBecomeApostrophesAndNullTextsGiveEmptyValues) {
     write(plainJob(), "Say \"hi\"", nullptr);
-    EXPECT_EQ(countOf(out(), "@PJL SET JOBNAME=\"Say \"hi\"\"\n"), 1u);
+    EXPECT_EQ(countOf(out(), "@PJL SET JOBNAME=\"Say 'hi'\"\n"), 1u);
     EXPECT_EQ(countOf(out(), "@PJL LJOBINFO HOSTID=\"\"\n"), 1u);
     resetCapture();
     write(plainJob(), nullptr, "alice");
@@ -213,8 +213,8 @@ TEST_F(PjlHeader, RegressionControlBytesInJobTextCannotInjectPjl) {
     const std::string o = out();
 
     EXPECT_EQ(countOf(o, "@PJL SET JOBNAME="), 1u);
-    EXPECT_EQ(countOf(o, "@PJL SET JOBNAME=\"a\"b @PJL SET X=1 %-12345X\"\n"), 1u);
-    EXPECT_EQ(countOf(o, "@PJL LJOBINFO HOSTID=\"bob @PJL RDYMSG DISPLAY=\"x\" \"\n"), 1u);
+    EXPECT_EQ(countOf(o, "@PJL SET JOBNAME=\"a'b @PJL SET X=1 %-12345X\"\n"), 1u);
+    EXPECT_EQ(countOf(o, "@PJL LJOBINFO HOSTID=\"bob @PJL RDYMSG DISPLAY='x' \"\n"), 1u);
     EXPECT_EQ(countOf(o, "@PJL SET LDRYTIMEDELAY=30  @PJL SET DUPLEX=ON\n"), 1u);
     EXPECT_EQ(countOf(o, "@PJL SET PRINTQUALITY=DRAFT %-12345X\n"), 1u);
     // Only the one UEL that opens the job, and every line one of ours.
@@ -225,6 +225,21 @@ TEST_F(PjlHeader, RegressionControlBytesInJobTextCannotInjectPjl) {
     for (size_t i = 1; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind("@PJL ", 0), 0u) << lines[i];
     EXPECT_EQ(countOf(o, "\r"), 0u);
+}
+
+// Regression: a quote in the title, the user or a passed-through value closed
+// the PJL string early, and invalid UTF-8 went out under STRINGCODESET=UTF8.
+TEST_F(PjlHeader, RegressionQuotesAndInvalidUtf8CannotBreakPjlStrings) {
+    JobSetting js = plainJob();
+    js.duplexDryTime = "3\"0";
+    write(js, "a\" DISPLAY=\"x", "B\xc3\xbcr\xff\xc3 \xe2\x82\xac \xed\xa0\x80 \xf4\x90\x80\x80");
+    const std::string o = out();
+    EXPECT_EQ(countOf(o, "@PJL SET JOBNAME=\"a' DISPLAY='x\"\n"), 1u);
+    // Valid characters stay; a stray byte, a cut character, a surrogate and a
+    // code point beyond U+10FFFF become '?', byte by byte.
+    EXPECT_EQ(countOf(o, "@PJL LJOBINFO HOSTID=\"B\xc3\xbcr?? \xe2\x82\xac ??? ????\"\n"), 1u);
+    EXPECT_EQ(countOf(o, "@PJL SET LDRYTIMEDELAY=3'0\n"), 1u);
+    EXPECT_EQ(pjlValueText("\x01\"\x7f"), " ' ");
 }
 
 TEST(ReplaceControlBytes, ReplacesC0AndDelButKeepsUtf8AndQuotes) {

@@ -1,6 +1,10 @@
 // The record, the option lookup (ticket, then PPD default, then built-in
 // outcome), the header-copying setters and the PPD integer attributes.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
 
 #include "settings/options.h"
 #include "settings/ppd.h"
@@ -216,6 +220,50 @@ TEST_F(WholeRecord, SettersRunInOrderWithPpdDefaults) {
     EXPECT_LT(halftone, improve);
     EXPECT_LT(improve, color);
     EXPECT_NE(color, std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The copies argument is read strictly within the spooler's 1 to 9999.
+TEST(CopiesArgument, OnlyOneTo9999InPlainDigitsIsAccepted) {
+    int32_t copies = -1;
+    for (const char* text : {"1", "9999", "0042"}) {
+        EXPECT_TRUE(parseCopies(text, &copies)) << text;
+    }
+    EXPECT_EQ(copies, 42);
+    for (const char* text :
+         {"", "0", "10000", "99999999999999999999", "-2", "+2", " 2", "2 ", "2x", "abc"}) {
+        copies = -1;
+        EXPECT_FALSE(parseCopies(text, &copies)) << text;
+        EXPECT_EQ(copies, -1) << text;
+    }
+    EXPECT_FALSE(parseCopies(nullptr, &copies));
+}
+
+// Regression: a PPD that is a FIFO blocked the job in its open, and a huge one
+// held it while libcups read it.  Neither is read; a real one still is.
+TEST(PpdFile, FifosAndHugeFilesAreNotRead) {
+    const std::string dir = ::testing::TempDir();
+    const std::string fifo = dir + "quenzel-test-fifo.ppd";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(openPpd(fifo.c_str()), nullptr);
+    ::unlink(fifo.c_str());
+
+    const std::string huge = dir + "quenzel-test-huge.ppd";
+    {
+        std::FILE* f = std::fopen(huge.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("*PPD-Adobe: \"4.3\"\n", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(kMaxPpdBytes) + 1), 0);
+    EXPECT_EQ(openPpd(huge.c_str()), nullptr);
+    ::unlink(huge.c_str());
+
+    EXPECT_NE(openPpd((std::string(QZ_TEST_DATA_DIR) + "/settings/options.ppd").c_str()), nullptr);
 }
 
 }  // namespace

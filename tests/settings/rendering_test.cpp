@@ -183,7 +183,7 @@ TEST_F(RenderingOptions, DiagnosticLines) {
     const Case cases[] = {
         {setSharpen, "Sharpen=on", "sharpenValue=on => jobsetting->sharpen=ON\n"},
         {setSharpen, "", ""},
-        {setTonerSave, "TonerSave=On", "jobsetting->tonersave: ON"},  // no line feed
+        {setTonerSave, "TonerSave=On", "jobsetting->tonersave: ON\n"},  // line feed added
         {setTonerSave, "", ""},
         {setHalftone, "", "Halftone is Dither in FILTER\n"},
         {setHalftone, "HalftoneLevel=Dither",

@@ -18,19 +18,14 @@ using namespace std::chrono_literals;
 using printersim::PrinterSimulator;
 using printersim::RequestKind;
 using printersim::SimAlert;
-using Clock = std::chrono::steady_clock;
 
 class NetworkMonitor : public ::testing::Test {
   protected:
     void SetUp() override { msgResetLineState(); }
     void TearDown() override { StopNpaNetworkThread(); }
+    void stop() { StopNpaNetworkThread(); }
 
-    // Stops the monitor; returns how long the stop took.
-    Clock::duration stop() {
-        auto start = Clock::now();
-        StopNpaNetworkThread();
-        return Clock::now() - start;
-    }
+    PauseRecorder pauses_;
 };
 
 TEST_F(NetworkMonitor, RegistersExactlyAndAsksForAlertsEveryTwoSeconds) {
@@ -57,11 +52,11 @@ TEST_F(NetworkMonitor, RegistersExactlyAndAsksForAlertsEveryTwoSeconds) {
     std::vector<printersim::Datagram> requests = sim.received(RequestKind::kAlertRequest);
     for (const printersim::Datagram& d : requests)
         EXPECT_EQ(d.bytes, alertRequest);
-    for (size_t i = 1; i < requests.size(); ++i) {
-        auto gap = requests[i].when - requests[i - 1].when;
-        EXPECT_GE(gap, 1900ms) << "request " << i;
-        EXPECT_LE(gap, 6s) << "request " << i;
-    }
+    // Between two requests the monitor paused two seconds, and only then.
+    std::vector<std::chrono::milliseconds> taken = pauses_.pauses();
+    ASSERT_GE(taken.size(), requests.size() - 1);
+    for (auto pause : taken)
+        EXPECT_EQ(pause, 2000ms);
     EXPECT_NE(err.find("Sent register command with return status 26"), std::string::npos);
 }
 
@@ -69,10 +64,12 @@ TEST_F(NetworkMonitor, ErrorAlertIsWrittenFiveTimes) {
     PrinterSimulator sim("127.0.93.11");
     ASSERT_TRUE(sim.listening()) << sim.error();
     sim.setAlerts({SimAlert::withText("Paper jam in tray 2")});
+    pauses_.hold = true;  // the pause after the report lasts until the stop
     StderrTap tap;
     StartNpaNetworkThread("127.0.93.11");
     EXPECT_TRUE(tap.waitForLine("WARNING: Paper jam in tray 2", 5, 15s));
-    stop();  // during the 2-second pause: no second report
+    ASSERT_TRUE(pauses_.waitForPauses(1));
+    stop();  // during the pause: no second report
     EXPECT_EQ(countLines(tap.finish(), "WARNING: Paper jam in tray 2"), 5);
 }
 
@@ -81,9 +78,11 @@ TEST_F(NetworkMonitor, AlertListSplitOverPacketsAndDatagramsIsRepeatedInOrder) {
     ASSERT_TRUE(sim.listening()) << sim.error();
     sim.setAlerts({SimAlert::withText("Jam A"), SimAlert::withText("Door B")});
     sim.setSplit(3, 2);
+    pauses_.hold = true;
     StderrTap tap;
     StartNpaNetworkThread("127.0.93.12");
     EXPECT_TRUE(tap.waitForLine("WARNING: Door B", 5, 15s));
+    ASSERT_TRUE(pauses_.waitForPauses(1));
     stop();
     std::vector<std::string> warnings = linesStartingWith(tap.finish(), "WARNING: ");
     std::vector<std::string> expected;
@@ -106,17 +105,19 @@ TEST_F(NetworkMonitor, WarningClassResponseWritesNothing) {
     EXPECT_TRUE(linesStartingWith(tap.finish(), "WARNING: ").empty());
 }
 
-TEST_F(NetworkMonitor, UnregistersOnceAtStopAndStopsQuickly) {
+// The stop ends the pause between passes (held here until the run flag is
+// cleared) and withdraws the registration once, before the stop returns.
+TEST_F(NetworkMonitor, StopEndsThePauseAndUnregistersOnce) {
     PrinterSimulator sim("127.0.93.14");
     ASSERT_TRUE(sim.listening()) << sim.error();
+    pauses_.hold = true;
     StderrTap tap;
     StartNpaNetworkThread("127.0.93.14");
-    ASSERT_TRUE(sim.waitFor(RequestKind::kAlertRequest, 1, 15s));
-    std::this_thread::sleep_for(300ms);  // now in the pause between passes
-    EXPECT_LT(stop(), 1500ms);
-    ASSERT_TRUE(sim.waitFor(RequestKind::kUnregistration, 1, 2s));
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(pauses_.waitForPauses(1));  // now in the pause between passes
+    stop();
+    ASSERT_TRUE(sim.waitFor(RequestKind::kUnregistration, 1, 10s));
     EXPECT_EQ(sim.count(RequestKind::kUnregistration), 1u);
+    EXPECT_EQ(pauses_.pauses().size(), 1u);
     Bytes unregistration = {0x01, 0x00, 0x00, 0x31, 0x12, 0x34, 0x56, 0x78};
     unregistration.insert(unregistration.end(), NPA_COMMAND_UNREGLANGID.begin(),
                           NPA_COMMAND_UNREGLANGID.end());
@@ -140,16 +141,20 @@ TEST_F(NetworkMonitor, ShortAddressEndsAtOnceSendingNothing) {
     PrinterSimulator sim("127.0.0.1");
     ASSERT_TRUE(sim.listening()) << sim.error();
     StartNpaNetworkThread("127.0.1");
-    std::this_thread::sleep_for(1s);
-    EXPECT_LT(stop(), 200ms);
+    // The thread ends by itself, its run flag still set, sending nothing.
+    npaNetworkThreadParams.thread.join();
+    EXPECT_TRUE(npaNetworkThreadParams.running.load());
     EXPECT_TRUE(sim.received().empty());
+    EXPECT_TRUE(pauses_.pauses().empty());
 }
 
-TEST_F(NetworkMonitor, NoPrinterWritesOnlyTheRegistrationAndStopsQuickly) {
+TEST_F(NetworkMonitor, NoPrinterWritesOnlyTheRegistration) {
     StderrTap tap;
     StartNpaNetworkThread("127.0.93.16");  // nobody listens here
-    std::this_thread::sleep_for(2500ms);
-    EXPECT_LT(stop(), 1500ms);
+    // Two passes without an answer, each ending in the two-second pause.
+    ASSERT_TRUE(pauses_.waitForPauses(2));
+    stop();
+    EXPECT_EQ(pauses_.pauses()[0], 2000ms);
     std::string err = tap.finish();
     // One registration (the socket stays), no warning, the unregistration at
     // the end (its status may carry the refusal of the port).

@@ -4,8 +4,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -13,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "channel/statuspause.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -114,3 +118,68 @@ class StderrTap {
     std::mutex lock_;
     std::string text_;
 };
+
+// Takes the place of the status threads' pauses (see channel/statuspause.h):
+// records the length of each and returns at once, so the tests neither wait
+// nor measure time.  While `hold` is set a pause lasts until the run flag is
+// cleared, as for a thread caught in its pause when the job ends.
+class PauseRecorder {
+  public:
+    PauseRecorder() {
+        current() = this;
+        setStatusPauseHook(&take);
+    }
+    ~PauseRecorder() {
+        setStatusPauseHook(nullptr);
+        current() = nullptr;
+    }
+    PauseRecorder(const PauseRecorder&) = delete;
+    PauseRecorder& operator=(const PauseRecorder&) = delete;
+
+    std::vector<std::chrono::milliseconds> pauses() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return pauses_;
+    }
+    // Waits (as a guard against a hang, not a measure) until `n` pauses began.
+    bool waitForPauses(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        while (pauses().size() < n) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+    std::atomic<bool> hold{false};
+
+  private:
+    static PauseRecorder*& current() {
+        static PauseRecorder* recorder = nullptr;
+        return recorder;
+    }
+    static bool take(const std::atomic<bool>& running, std::chrono::milliseconds total) {
+        PauseRecorder* self = current();
+        {
+            std::lock_guard<std::mutex> hold(self->lock_);
+            self->pauses_.push_back(total);
+        }
+        do {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } while (self->hold.load() && running.load());
+        return running.load();
+    }
+    std::mutex lock_;
+    std::vector<std::chrono::milliseconds> pauses_;
+};
+
+// Waits until the reader has taken everything out of the pipe whose read end
+// is `fd`, so that the next write reaches it in a read of its own.
+inline bool waitUntilDrained(int fd, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int left = 0;
+        if (ioctl(fd, FIONREAD, &left) != 0) return false;
+        if (left == 0) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}

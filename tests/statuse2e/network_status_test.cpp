@@ -54,17 +54,13 @@ TEST(NetworkStatus, SocketPrinterSeesTheWholeExchangeAndTheJobStreamIsUntouched)
     EXPECT_EQ(sim.count(RequestKind::kRegistration), 1u);
     EXPECT_EQ(sim.count(RequestKind::kOther), 0u);
 
-    // Golden: every alert request is header + NPA_DEVCOMMAND_EXT_ERRORS, two
-    // seconds or a little more apart (every one was answered).
+    // Golden: every alert request is header + NPA_DEVCOMMAND_EXT_ERRORS.  (The
+    // two-second pause between them is pinned by the monitor's unit tests,
+    // which take the pauses' place instead of measuring time.)
     const std::vector<Datagram> requests = sim.received(RequestKind::kAlertRequest);
     ASSERT_GE(requests.size(), 3u);
     for (const Datagram& d : requests)
         EXPECT_EQ(d.bytes, cat({kTransportHeader, kExtErrors}));
-    for (size_t i = 1; i < requests.size(); ++i) {
-        const auto gap = requests[i].when - requests[i - 1].when;
-        EXPECT_GE(gap, 1900ms) << "request " << i;
-        EXPECT_LE(gap, 5s) << "request " << i;
-    }
 
     // Golden: one unregistration, header + NPA_COMMAND_UNREGLANGID, last of
     // all and before the filter had ended.

@@ -78,19 +78,15 @@ TEST(UsbStatus, SplitAnswersGiveTheirTwoLinesAndTheStreamStartsWithThePrologue) 
 }
 
 // The reader pauses two seconds after an answer; a job that ends meanwhile
-// must not wait for the pause.  The job is short, the answer is there from the
-// start, so the job ends well inside the pause.
-TEST(UsbStatus, EndDuringThePauseAfterAnAnswerIsNotDelayed) {
-    FilterRun base = harness::runFilter(statusJob("file:///dev/null", 1));
-    ASSERT_TRUE(base.exitedWith(0)) << base.describe();
-
+// ends the pause (the unit tests pin that without measuring time).  The job
+// is short, the answer is there from the start, so the job ends inside the
+// pause, and the answer is reported once.
+TEST(UsbStatus, EndDuringThePauseAfterAnAnswer) {
     FilterRunOptions o = statusJob(kUsbUri, 1);
     o.backChannelWrites = std::vector<Bytes>{printersim::backChannelBytes(answer("Late alert"))};
     FilterRun r = harness::runFilter(o);
     ASSERT_TRUE(r.exitedWith(0)) << r.describe();
     EXPECT_EQ(countOf(r.err, "\nWARNING: Late alert\n"), 1) << r.err;
-    EXPECT_LT(r.elapsed, base.elapsed + 1000ms) << "with the answer " << r.elapsed.count()
-                                                << " ms, without " << base.elapsed.count() << " ms";
 }
 
 // No usable back channel: /dev/null (end of file at once, as under
@@ -107,11 +103,9 @@ TEST(UsbStatus, AbsentOrQuietBackChannelNeitherDelaysNorSpins) {
         const char* what;
         bool closed;
         bool quietPipe;
-        std::chrono::milliseconds allowedDelay;
     };
-    for (const Case& c :
-         {Case{"/dev/null", false, false, 1000ms}, Case{"closed", true, false, 1000ms},
-          Case{"quiet pipe", false, true, 1500ms}}) {
+    for (const Case& c : {Case{"/dev/null", false, false}, Case{"closed", true, false},
+                          Case{"quiet pipe", false, true}}) {
         FilterRunOptions o = statusJob(kUsbUri, 1, 250);
         o.timeout = 20s;  // a reader blocked in read() holds the job's end for ever
         o.closeBackChannel = c.closed;
@@ -120,9 +114,6 @@ TEST(UsbStatus, AbsentOrQuietBackChannelNeitherDelaysNorSpins) {
         ASSERT_TRUE(r.exitedWith(0)) << c.what << ": " << r.describe();
         EXPECT_TRUE(endsWithTrailer(r)) << c.what;
         EXPECT_EQ(slice(r.out, 0, 19), kUsbSniff) << c.what;
-        EXPECT_LT(r.elapsed, base.elapsed + c.allowedDelay)
-            << c.what << ": " << r.elapsed.count() << " ms, without a reader "
-            << base.elapsed.count() << " ms";
         EXPECT_LT(r.cpuTime, base.cpuTime + 500ms)
             << c.what << ": " << r.cpuTime.count() << " ms CPU, without a reader "
             << base.cpuTime.count() << " ms";
