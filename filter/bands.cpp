@@ -299,7 +299,8 @@ struct BandPipeline::Impl {
     std::deque<Item> queue;  // front: the next item to write
     uint64_t frontSeq = 0;   // sequence number of queue.front()
     uint64_t nextToCode = 0;
-    size_t rawBytes = 0;  // raster bytes queued and not yet coded
+    size_t rawBytes = 0;      // raster bytes queued and not yet coded
+    size_t pendingBands = 0;  // bands queued and not yet taken by a coder
     bool closing = false;
     Waiter work;   // coders: a band to code
     Waiter ready;  // writer: the front item is ready
@@ -388,6 +389,7 @@ void BandPipeline::finish() {
 }
 
 void BandPipeline::waitWritten() {
+    impl_->work.notify();  // bands queued below the wake-up batch
     impl_->room.waitUntil(
         [this] {
             std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -399,24 +401,32 @@ void BandPipeline::waitWritten() {
 void BandPipeline::push(Item&& item) {
     const size_t bytes = item.lines.size();
     item.rawBytes = bytes;
-    impl_->room.waitUntil(
-        [&] {
-            std::lock_guard<std::mutex> lock(impl_->mutex);
-            return impl_->queue.size() < kMaxQueuedItems &&
-                   (impl_->rawBytes == 0 || impl_->rawBytes + bytes <= config_.readAheadBytes);
-        },
-        &writer_.runFlag());
+    const auto hasRoom = [&] {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        return impl_->queue.size() < kMaxQueuedItems &&
+               (impl_->rawBytes == 0 || impl_->rawBytes + bytes <= config_.readAheadBytes);
+    };
+    if (!hasRoom()) {
+        // The coders may be sleeping on a few bands not worth a wake-up alone.
+        impl_->work.notify();
+        impl_->room.waitUntil(hasRoom, &writer_.runFlag());
+    }
     const bool isBand = item.kind == Item::Kind::kBand;
+    size_t pending = 0;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         impl_->queue.push_back(std::move(item));
-        if (isBand) impl_->rawBytes += bytes;
+        if (isBand) {
+            impl_->rawBytes += bytes;
+            pending = ++impl_->pendingBands;
+        }
     }
-    if (isBand) {
-        impl_->work.notify();
-    } else {
-        impl_->ready.notify();
-    }
+    // Coders are woken for a few bands at a time (or at the next item that is
+    // not a band), not for every band: a coder that keeps up with the raster
+    // would otherwise sleep and wake once a band.
+    constexpr size_t kBandsPerWake = 4;
+    if (!isBand || pending >= kBandsPerWake) impl_->work.notify();
+    if (!isBand) impl_->ready.notify();
 }
 
 void BandPipeline::startPage(int recordSlot) {
@@ -497,6 +507,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
     Impl& p = *impl_;
     while (self->running()) {
         Item* item = nullptr;
+        uint64_t claimedSeq = 0;
         const bool got = p.work.waitUntil(
             [&] {
                 std::lock_guard<std::mutex> lock(p.mutex);
@@ -508,6 +519,8 @@ void BandPipeline::coderLoop(StoppableThread* self) {
                         candidate.claimed = true;
                         item = &candidate;
                         p.nextToCode = seq + 1;
+                        claimedSeq = seq;
+                        --p.pendingBands;
                         return true;
                     }
                 }
@@ -522,8 +535,17 @@ void BandPipeline::coderLoop(StoppableThread* self) {
         }
         codeItem(*item, settings.get(), coder.get(), &pixels, &planes);
         std::vector<uint8_t> done;
+        bool wakeWriter = true;
         {
             std::lock_guard<std::mutex> lock(p.mutex);
+            // The writer only joins a band to its image; it is woken when it
+            // can write an image or reach an item that is not a band.  A band
+            // followed by one still being coded leaves the wake-up to that one.
+            const uint64_t next = claimedSeq + 1 - p.frontSeq;
+            if (item->kind == Item::Kind::kBand && !item->closesImage && next < p.queue.size()) {
+                const Item& after = p.queue[next];
+                wakeWriter = after.kind != Item::Kind::kBand || after.ready;
+            }
             p.rawBytes -= item->rawBytes;
             item->rawBytes = 0;
             const size_t bandBytes = size_t{8} * config_.width * config_.bytesPerPixel;
@@ -535,7 +557,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
             }
             item->ready = true;
         }
-        p.ready.notify();
+        if (wakeWriter) p.ready.notify();
         p.room.notify();
     }
 }
