@@ -1,11 +1,24 @@
 #include "channel/cbuffer.h"
 
+#include <sys/mman.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "channel/messages.h"
 
 namespace {
+
+// Asks for huge pages behind the 2 MiB-aligned inside of a large ring: a job
+// writes the ring through once before it wraps, and faulting it in 2 MiB at
+// a time costs far less than 4 KiB at a time.  Only a hint.
+void adviseHugePages(uint8_t* data, size_t size) {
+    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHuge - 1);
+    if (to > from) (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+}
 
 // Bytes held between the two positions of a ring with `slots` storage slots.
 uint32_t heldBetween(uint32_t writePos, uint32_t readPos, uint32_t slots) {
@@ -26,6 +39,7 @@ bool cbufferCreate(cbuffer* buffer, uint32_t capacity) {
         msgPerror("ERROR: Unable to allocate memory");
         return false;
     }
+    adviseHugePages(p.get(), size_t{capacity} + 1);
     buffer->storage = std::move(p);
     return true;
 }

@@ -286,6 +286,7 @@ struct BandPipeline::Item {
     bool closesImage = false;  // the image's last band
     uint8_t lineMask = 0;
     std::vector<uint8_t> lines;
+    size_t rawBytes = 0;  // read-ahead the band holds
     // Coding state, under the mutex.
     bool claimed = false;
     bool ready = true;
@@ -298,7 +299,8 @@ struct BandPipeline::Impl {
     std::deque<Item> queue;  // front: the next item to write
     uint64_t frontSeq = 0;   // sequence number of queue.front()
     uint64_t nextToCode = 0;
-    size_t rawBytes = 0;  // raster bytes queued and not yet coded
+    size_t rawBytes = 0;      // raster bytes queued and not yet coded
+    size_t pendingBands = 0;  // bands queued and not yet taken by a coder
     bool closing = false;
     Waiter work;   // coders: a band to code
     Waiter ready;  // writer: the front item is ready
@@ -306,6 +308,11 @@ struct BandPipeline::Impl {
 
     // White bands already coded, by whiteKey(); under the mutex.
     std::array<std::vector<uint8_t>, 9> white;
+    // Buffers of bands coded (raster) and written (coded bytes), kept for
+    // the next bands so that no band allocates or faults in fresh pages;
+    // under the mutex.
+    std::vector<std::vector<uint8_t>> freeLines;
+    std::vector<std::vector<uint8_t>> freeCoded;
 
     // The page loop's side.
     uint32_t bandInPage = 0;
@@ -382,6 +389,7 @@ void BandPipeline::finish() {
 }
 
 void BandPipeline::waitWritten() {
+    impl_->work.notify();  // bands queued below the wake-up batch
     impl_->room.waitUntil(
         [this] {
             std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -392,24 +400,33 @@ void BandPipeline::waitWritten() {
 
 void BandPipeline::push(Item&& item) {
     const size_t bytes = item.lines.size();
-    impl_->room.waitUntil(
-        [&] {
-            std::lock_guard<std::mutex> lock(impl_->mutex);
-            return impl_->queue.size() < kMaxQueuedItems &&
-                   (impl_->rawBytes == 0 || impl_->rawBytes + bytes <= config_.readAheadBytes);
-        },
-        &writer_.runFlag());
+    item.rawBytes = bytes;
+    const auto hasRoom = [&] {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        return impl_->queue.size() < kMaxQueuedItems &&
+               (impl_->rawBytes == 0 || impl_->rawBytes + bytes <= config_.readAheadBytes);
+    };
+    if (!hasRoom()) {
+        // The coders may be sleeping on a few bands not worth a wake-up alone.
+        impl_->work.notify();
+        impl_->room.waitUntil(hasRoom, &writer_.runFlag());
+    }
     const bool isBand = item.kind == Item::Kind::kBand;
+    size_t pending = 0;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         impl_->queue.push_back(std::move(item));
-        if (isBand) impl_->rawBytes += bytes;
+        if (isBand) {
+            impl_->rawBytes += bytes;
+            pending = ++impl_->pendingBands;
+        }
     }
-    if (isBand) {
-        impl_->work.notify();
-    } else {
-        impl_->ready.notify();
-    }
+    // Coders are woken for a few bands at a time (or at the next item that is
+    // not a band), not for every band: a coder that keeps up with the raster
+    // would otherwise sleep and wake once a band.
+    constexpr size_t kBandsPerWake = 4;
+    if (!isBand || pending >= kBandsPerWake) impl_->work.notify();
+    if (!isBand) impl_->ready.notify();
 }
 
 void BandPipeline::startPage(int recordSlot) {
@@ -435,6 +452,18 @@ void BandPipeline::band(uint32_t firstLine, uint8_t lineMask, std::vector<uint8_
     item.ready = false;
     push(std::move(item));
     ++impl_->bandInPage;
+}
+
+std::vector<uint8_t> BandPipeline::takeBuffer() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (!impl_->freeLines.empty()) {
+            std::vector<uint8_t> buffer = std::move(impl_->freeLines.back());
+            impl_->freeLines.pop_back();
+            return buffer;
+        }
+    }
+    return std::vector<uint8_t>(size_t{8} * config_.width * config_.bytesPerPixel);
 }
 
 void BandPipeline::endPage() {
@@ -474,10 +503,11 @@ void BandPipeline::coderLoop(StoppableThread* self) {
         failed_.store(true);
         settings.reset();
     }
-    std::vector<uint8_t> pixels, planes, coded;
+    std::vector<uint8_t> pixels, planes;
     Impl& p = *impl_;
     while (self->running()) {
         Item* item = nullptr;
+        uint64_t claimedSeq = 0;
         const bool got = p.work.waitUntil(
             [&] {
                 std::lock_guard<std::mutex> lock(p.mutex);
@@ -489,6 +519,8 @@ void BandPipeline::coderLoop(StoppableThread* self) {
                         candidate.claimed = true;
                         item = &candidate;
                         p.nextToCode = seq + 1;
+                        claimedSeq = seq;
+                        --p.pendingBands;
                         return true;
                     }
                 }
@@ -501,22 +533,37 @@ void BandPipeline::coderLoop(StoppableThread* self) {
             if (!self->running()) break;
             continue;
         }
-        codeItem(*item, settings.get(), coder.get(), &pixels, &planes, &coded);
+        codeItem(*item, settings.get(), coder.get(), &pixels, &planes);
         std::vector<uint8_t> done;
+        bool wakeWriter = true;
         {
             std::lock_guard<std::mutex> lock(p.mutex);
-            p.rawBytes -= item->lines.size();
-            done.swap(item->lines);
+            // The writer only joins a band to its image; it is woken when it
+            // can write an image or reach an item that is not a band.  A band
+            // followed by one still being coded leaves the wake-up to that one.
+            const uint64_t next = claimedSeq + 1 - p.frontSeq;
+            if (item->kind == Item::Kind::kBand && !item->closesImage && next < p.queue.size()) {
+                const Item& after = p.queue[next];
+                wakeWriter = after.kind != Item::Kind::kBand || after.ready;
+            }
+            p.rawBytes -= item->rawBytes;
+            item->rawBytes = 0;
+            const size_t bandBytes = size_t{8} * config_.width * config_.bytesPerPixel;
+            if (item->lines.size() == bandBytes) {
+                p.freeLines.push_back(std::move(item->lines));
+                item->lines = {};
+            } else {
+                done.swap(item->lines);
+            }
             item->ready = true;
         }
-        p.ready.notify();
+        if (wakeWriter) p.ready.notify();
         p.room.notify();
     }
 }
 
 void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* coder,
-                            std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes,
-                            std::vector<uint8_t>* coded) {
+                            std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes) {
     Impl& p = *impl_;
     const uint32_t width = config_.width;
     const uint32_t bpp = config_.bytesPerPixel;
@@ -529,21 +576,34 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
         return;
     }
     try {
-        if (item.lineMask == 0) {
+        {
             std::lock_guard<std::mutex> lock(p.mutex);
-            if (!p.white[key].empty()) {
+            // A coded buffer given back by the writer keeps its capacity.
+            if (!p.freeCoded.empty()) {
+                item.jpeg = std::move(p.freeCoded.back());
+                p.freeCoded.pop_back();
+            }
+            if (item.lineMask == 0 && !p.white[key].empty()) {
                 item.jpeg = p.white[key];
                 item.coded = true;
                 return;
             }
         }
-        pixels->assign(size_t{8} * lineBytes, 0xFF);
-        const uint8_t* from = item.lines.data();
-        for (uint32_t d = 0; d < 8; ++d) {
-            if ((item.lineMask & (1u << d)) == 0) continue;
-            std::memcpy(pixels->data() + size_t{d} * lineBytes, from, lineBytes);
-            from += lineBytes;
+        // The band's own buffer holds its 8 lines; a white band is coded
+        // from a white one.
+        const uint8_t* raw = item.lines.data();
+        if (item.lineMask != 0 && item.lines.size() != size_t{8} * lineBytes) {
+            msgf("ERROR: The band at line %u has %zu bytes of raster, not %zu\n", item.firstLine,
+                 item.lines.size(), size_t{8} * lineBytes);
+            item.coded = false;
+            failed_.store(true);
+            return;
         }
+        if (item.lineMask == 0) {
+            pixels->assign(size_t{8} * lineBytes, 0xFF);
+            raw = pixels->data();
+        }
+
         const uint8_t *y = nullptr, *cb = nullptr, *cr = nullptr;
         if (color) {
             // White where the conversion skips the margins.
@@ -551,7 +611,7 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
             std::memset(planes->data(), 0xFF, count);
             std::memset(planes->data() + count, 0x80, size_t{2} * count);
             uint8_t* py = planes->data();
-            rgbtoYCbCr(lineBytes, 8 * lineBytes, pixels->data(), width, count, py, py + count,
+            rgbtoYCbCr(lineBytes, 8 * lineBytes, raw, width, count, py, py + count,
                        py + 2 * size_t{count}, true);
             y = py;
             cb = py + count;
@@ -561,8 +621,7 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
         // kept at its exact length: a band waiting for the writer holds only
         // its bytes.
         item.coded = codeBand(settings, coder, item.position, item.firstLine, width, count, y, cb,
-                              cr, pixels->data(), coded);
-        if (item.coded) item.jpeg.assign(coded->begin(), coded->end());
+                              cr, raw, &item.jpeg);
         if (!item.coded) failed_.store(true);
         if (item.coded && item.lineMask == 0) {
             std::lock_guard<std::mutex> lock(p.mutex);
@@ -654,6 +713,24 @@ void BandPipeline::flushImage() {
         msgPerror("ERROR: Unable to allocate memory!");
         failed_.store(true);
         p.skipRestOfPage = true;
+    }
+    recycleImage();
+}
+
+// Gives the coded bands of the image in hand back to the coders and empties
+// it.  Buffers of ordinary size are kept, as many as can be in flight.
+void BandPipeline::recycleImage() {
+    Impl& p = *impl_;
+    constexpr size_t kMaxKept = kMaxCodedAhead + kBandsPerImage;
+    constexpr size_t kMaxKeptCapacity = size_t{256} << 10;
+    {
+        std::lock_guard<std::mutex> lock(p.mutex);
+        for (std::vector<uint8_t>& band : p.image) {
+            if (p.freeCoded.size() >= kMaxKept) break;
+            if (band.capacity() == 0 || band.capacity() > kMaxKeptCapacity) continue;
+            band.clear();
+            p.freeCoded.push_back(std::move(band));
+        }
     }
     p.image.clear();
 }

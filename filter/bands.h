@@ -121,11 +121,15 @@ class BandPipeline {
     // The items, in the order the printer gets them.  Each may throw
     // std::bad_alloc (nothing is queued then).
     void startPage(int recordSlot);
-    // One band of 8 lines: `lines` holds the lines whose bit is set in
-    // `lineMask` (bit d = line d of the band), each `width x bytesPerPixel`
-    // bytes, in order; the other lines are white.  Waits while the raster read
-    // ahead is over its bound.
+    // One band of 8 lines: bit d of `lineMask` is set when line d of the
+    // band has ink.  With a mask, `lines` holds all 8 lines of `width x
+    // bytesPerPixel` bytes each, the others white (best a buffer from
+    // takeBuffer()); without, it is empty.  Waits while the raster read ahead
+    // is over its bound.
     void band(uint32_t firstLine, uint8_t lineMask, std::vector<uint8_t> lines);
+    // A buffer of one band's 8 lines (contents undefined), reused from bands
+    // already coded when there is one.  Throws std::bad_alloc.
+    std::vector<uint8_t> takeBuffer();
     // Ends the page: a partial last image is written as it is.
     void endPage();
     // Sends the page side kept in `slot` again as copy number `copy` (nothing
@@ -146,10 +150,10 @@ class BandPipeline {
     void coderLoop(StoppableThread* self);
     void writerLoop();
     void codeItem(Item& item, WicketSettings* settings, HuffmanState* coder,
-                  std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes,
-                  std::vector<uint8_t>* coded);
+                  std::vector<uint8_t>* pixels, std::vector<uint8_t>* planes);
     void writeItem(Item& item);
     void flushImage();
+    void recycleImage();
     bool shouldStopReplay() const;
 
     BandPipelineConfig config_;

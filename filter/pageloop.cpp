@@ -85,7 +85,7 @@ class PageLoop final : public PageOutput {
     const JobGeometry g_;
     UncollatedCopies copies_;
     BandPipeline pipeline_;
-    std::vector<uint8_t> band_;  // the 8 lines of the band in hand
+    std::vector<uint8_t> band_;  // the 8 lines of the band in hand (a pipeline buffer)
     std::vector<uint8_t> line_;
     std::vector<uint8_t> blank_;
     bool pageCutShort_ = false;
@@ -105,23 +105,30 @@ void PageLoop::readPage() {
     }
     line_.resize(std::max<size_t>(line_.size(), rasterBytes));
     blank_.resize(std::max<size_t>(blank_.size(), keep), 0xFF);
-    band_.resize(size_t{kBlockLines} * g_.lineBytes);
+    const size_t bandBytes = size_t{kBlockLines} * g_.lineBytes;
+    // Lines are read straight into their place in the band's buffer, which
+    // goes to the pipeline as it is: a white line read in place is already
+    // white there.
+    const bool inPlace = rasterBytes <= g_.lineBytes;
 
     bool rasterEnded = false;
     pageCutShort_ = false;
-    uint8_t mask = 0;
+    uint8_t mask = 0;          // lines with ink
+    uint8_t inPlaceWhite = 0;  // white lines read into their place
     for (uint32_t i = 0; i < g_.pixHt; ++i) {
         const uint32_t d = i % kBlockLines;
         if (i < h.cupsHeight && !rasterEnded) {
-            if (job_.raster->readPixels(line_.data(), rasterBytes) == 0) {
+            if (band_.size() != bandBytes) band_ = pipeline_.takeBuffer();
+            uint8_t* at = band_.data() + size_t{d} * g_.lineBytes;
+            uint8_t* read = inPlace ? at : line_.data();
+            if (job_.raster->readPixels(read, rasterBytes) == 0) {
                 rasterEnded = true;
                 pageCutShort_ = true;
                 msgf("DEBUG: The raster of page %d ended after %u lines; the rest stays white\n",
                      result_.pages, i);
-            } else if (std::memcmp(line_.data(), blank_.data(), keep) != 0) {
-                // White lines are not stored: the coder makes them white again.
-                uint8_t* at = band_.data() + size_t{d} * g_.lineBytes;
-                std::memcpy(at, line_.data(), keep);
+            } else if (std::memcmp(read, blank_.data(), keep) != 0) {
+                // White lines are not coded: the coder makes them white again.
+                if (!inPlace) std::memcpy(at, line_.data(), keep);
                 std::memset(at + keep, 0xFF, g_.lineBytes - keep);
                 if (jobsetting->mirror == 2) {
                     // Reverses all pixWid pixels of the padded line, so the
@@ -132,22 +139,25 @@ void PageLoop::readPage() {
                                         g_.bytesPerPixel);
                 }
                 mask = static_cast<uint8_t>(mask | (1u << d));
+            } else if (inPlace) {
+                std::memset(at + keep, 0xFF, g_.lineBytes - keep);
+                inPlaceWhite = static_cast<uint8_t>(inPlaceWhite | (1u << d));
             }
         }
         if (d == kBlockLines - 1) {
             std::vector<uint8_t> lines;
             if (mask != 0) {
                 allocationCheckpoint(AllocSite::kReadAhead);
-                lines.resize(size_t{static_cast<unsigned>(std::popcount(mask))} * g_.lineBytes);
-                uint8_t* to = lines.data();
+                // The lines neither inked nor read white in place become white.
                 for (uint32_t k = 0; k < kBlockLines; ++k) {
-                    if ((mask & (1u << k)) == 0) continue;
-                    std::memcpy(to, band_.data() + size_t{k} * g_.lineBytes, g_.lineBytes);
-                    to += g_.lineBytes;
+                    if (((mask | inPlaceWhite) & (1u << k)) == 0)
+                        std::memset(band_.data() + size_t{k} * g_.lineBytes, 0xFF, g_.lineBytes);
                 }
+                lines.swap(band_);
             }
             pipeline_.band(i - (kBlockLines - 1), mask, std::move(lines));
             mask = 0;
+            inPlaceWhite = 0;
         }
     }
     // A page taller than the first one: read past the lines it doesn't print
