@@ -173,6 +173,27 @@ struct FastBits {
                 byte(static_cast<uint8_t>(word >> shift));
         }
     }
+
+    // Takes over the coder's pending bits (at most 7, left-aligned in
+    // bitBuffer) at the bottom of the local accumulator.
+    static FastBits from(const HuffmanState* coder) {
+        return FastBits{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
+                        coder->bitCount, coder->out, coder->byteStuffing};
+    }
+    // Writes the whole bytes out and hands the rest of the bits, the output
+    // position and the coefficient position back to the coder.
+    void storeTo(HuffmanState* coder, int32_t position) {
+        while (count >= 8) {
+            count -= 8;
+            byte(static_cast<uint8_t>(acc >> count));
+        }
+        coder->bitBuffer = count == 0 ? 0 : static_cast<uint32_t>(acc << (32 - count));
+        coder->bitCount = count;
+        const auto written = static_cast<int32_t>(out - coder->out);
+        coder->out = out;
+        coder->outCount += written;
+        coder->coefPosition = position;
+    }
 };
 
 template <bool kStopOnError>
@@ -180,24 +201,12 @@ int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, 
                       HuffmanState* coder) {
     const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
     const uint8_t* category = coder->categoryOf;
-    // The pending bits (at most 7, left-aligned in bitBuffer) move to the
-    // bottom of the local accumulator.
-    FastBits f{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
-               coder->bitCount, coder->out, coder->byteStuffing};
+    FastBits f = FastBits::from(coder);
     int32_t failure = 0;
     int32_t position = coder->coefPosition;
 
     auto finish = [&]() {
-        while (f.count >= 8) {
-            f.count -= 8;
-            f.byte(static_cast<uint8_t>(f.acc >> f.count));
-        }
-        coder->bitBuffer = f.count == 0 ? 0 : static_cast<uint32_t>(f.acc << (32 - f.count));
-        coder->bitCount = f.count;
-        const auto written = static_cast<int32_t>(f.out - coder->out);
-        coder->out = f.out;
-        coder->outCount += written;
-        coder->coefPosition = position;
+        f.storeTo(coder, position);
         return failure;
     };
     auto refuse = [&](int32_t r) {
@@ -385,21 +394,11 @@ void packCodes(const CodecTable& t, PackedCodes* p) {
 template <bool kStopOnError>
 int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
                         const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
-    FastBits f{coder->bitCount == 0 ? 0 : coder->bitBuffer >> (32 - coder->bitCount),
-               coder->bitCount, coder->out, coder->byteStuffing};
+    FastBits f = FastBits::from(coder);
     int32_t failure = 0;
     int32_t position = coder->coefPosition;
     auto finish = [&]() {
-        while (f.count >= 8) {
-            f.count -= 8;
-            f.byte(static_cast<uint8_t>(f.acc >> f.count));
-        }
-        coder->bitBuffer = f.count == 0 ? 0 : static_cast<uint32_t>(f.acc << (32 - f.count));
-        coder->bitCount = f.count;
-        const auto written = static_cast<int32_t>(f.out - coder->out);
-        coder->out = f.out;
-        coder->outCount += written;
-        coder->coefPosition = position;
+        f.storeTo(coder, position);
         return failure;
     };
     auto refuse = [&](int32_t r) {
