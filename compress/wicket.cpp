@@ -84,6 +84,15 @@ void buildMapCopies(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
     }
 }
 
+// The DC value to code: with prediction on, the difference from the
+// component's previous DC (T.81 F.1.1.5.1), which then becomes this one.
+inline int32_t predictDC(WicketSettings* s, int32_t component, int32_t dc) {
+    if (!s->useDeltaDC) return dc;
+    const int32_t previous = s->prevDC[component];
+    s->prevDC[component] = dc;
+    return dc - previous;
+}
+
 // Codes one block of quantised coefficients: DC (as a difference from the
 // component's previous DC when prediction is on), then the AC in zig-zag
 // order as run/size symbols, ZRL for each sixteen zeros before a non-zero
@@ -102,13 +111,8 @@ int32_t codeBlock(int32_t* block, int32_t component, const int32_t* zigzag, Wick
         return kStopOnError && r != 0;
     };
 
-    int32_t dc = block[0];
-    if (s->useDeltaDC) {
-        const int32_t previous = s->prevDC[component];
-        s->prevDC[component] = dc;
-        dc -= previous;
-        block[0] = dc;
-    }
+    // The plane keeps the coded value, as the DC of the block.
+    const int32_t dc = block[0] = predictDC(s, component, block[0]);
     if (note(huffDCSymbol(dc, codes, coder))) return failure;
 
     int32_t run = 0;
@@ -196,15 +200,55 @@ struct FastBits {
     }
 };
 
-template <bool kStopOnError>
-int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, WicketSettings* s,
+// Code and length of one symbol in one word, length << 16 | code.
+inline uint32_t packEntry(const CodecEntry& e) {
+    return (static_cast<uint32_t>(e.length) << 16) | (static_cast<uint32_t>(e.code) & 0xFFFF);
+}
+
+// One table set of the coder with every symbol packed, AC indexed by the
+// run/size byte.  Entries are copied whatever their use count, as the coder's
+// own lookups read them.
+struct PackedCodes {
+    uint32_t dc[16];
+    uint32_t ac[256];
+
+    uint32_t dcCode(int32_t size) const { return dc[size]; }
+    uint32_t acCode(uint32_t runSize) const { return ac[runSize]; }
+};
+
+// The same lookups straight from a coder table, for the plane path.
+struct TableCodes {
+    const CodecTable& t;
+
+    uint32_t dcCode(int32_t size) const { return packEntry(t.dc[size]); }
+    uint32_t acCode(uint32_t runSize) const {
+        if (runSize == 0x00) return packEntry(t.ac[kCodecEOBIndex]);
+        if (runSize == 0xF0) return packEntry(t.ac[kCodecZRLIndex]);
+        return packEntry(t.ac[((runSize & 15) - 1) * 16 + (runSize >> 4)]);
+    }
+};
+
+void packCodes(const CodecTable& t, PackedCodes* p) {
+    for (int c = 0; c < 16; ++c)
+        p->dc[c] = packEntry(t.dc[c]);
+    for (int rs = 0; rs < 256; ++rs) {
+        const int32_t index = codecCodeIndex(rs);
+        p->ac[rs] = index < 0 ? 0 : packEntry(t.ac[index]);
+    }
+}
+
+// codeBlock() with the bits gathered in FastBits: the DC value `dc` (already
+// predicted), then the AC coefficients at the zig-zag positions set in
+// `nonZero` (bit 0 unused), read with coefAt(k).  Same symbols, same
+// refusals (skipped, the first one returned) and the same coder state
+// afterwards.  Magnitudes up to 2047 take bit_width() bits, the category of
+// T.81 F.1.2.1; negative values send the bits of value - 1.
+template <bool kStopOnError, class Codes, class CoefAt>
+int32_t codeBlockFast(int32_t dc, uint64_t nonZero, CoefAt coefAt, const Codes& codes,
                       HuffmanState* coder) {
-    const CodecTable& codes = component == 0 ? coder->lumCodes : coder->chromCodes;
-    const uint8_t* category = coder->categoryOf;
     FastBits f = FastBits::from(coder);
     int32_t failure = 0;
     int32_t position = coder->coefPosition;
-
     auto finish = [&]() {
         f.storeTo(coder, position);
         return failure;
@@ -213,35 +257,24 @@ int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, 
         if (failure == 0) failure = r;
         return kStopOnError;
     };
-    // Code and amplitude bits of a non-zero value of category `size`
-    // (negative values as value - 1, T.81 F.1.2.1).
-    auto codeAndAmplitude = [&](const CodecEntry& e, int32_t value, int32_t size) {
-        const uint32_t amplitude =
-            static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((uint32_t{1} << size) - 1);
-        f.put((static_cast<uint32_t>(e.code) << size) | amplitude, e.length + size);
+    auto put = [&f](uint32_t entry, uint32_t amplitude, int32_t size) {
+        f.put(((entry & 0xFFFF) << size) | amplitude, static_cast<int>(entry >> 16) + size);
     };
 
-    int32_t dc = block[0];
-    if (s->useDeltaDC) {
-        const int32_t previous = s->prevDC[component];
-        s->prevDC[component] = dc;
-        dc -= previous;
-        block[0] = dc;
-    }
     if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
         if (refuse(kHuffValueTooLarge)) return finish();
     } else {
-        const int32_t size = category[dc < 0 ? -dc : dc];
+        // sign = -1 for a negative value, whose bits are value - 1.
+        const int32_t sign = dc >> 31;
+        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
         position = 0;
-        codeAndAmplitude(codes.dc[size], dc, size);
+        put(codes.dcCode(size), static_cast<uint32_t>(dc + sign) & ((uint32_t{1} << size) - 1),
+            size);
     }
 
-    // Non-zero AC coefficients as bits of a mask in zig-zag order, so that
-    // runs of zeros are counted with one instruction rather than a branch
-    // per coefficient.
-    uint64_t nonZero = 0;
-    for (int k = 1; k < 64; ++k)
-        nonZero |= uint64_t{block[zigzag[k]] != 0} << k;
+    // Runs of zeros are counted from the mask with one instruction rather
+    // than a branch per coefficient.
     int last = 0;  // zig-zag index of the last coded coefficient
     while (nonZero != 0) {
         const int k = std::countr_zero(nonZero);
@@ -250,33 +283,26 @@ int32_t codeBlockFast(int32_t* block, int32_t component, const int32_t* zigzag, 
         last = k;
         while (run > 15) {
             position += 16;
-            const CodecEntry& zrl = codes.ac[kCodecZRLIndex];
-            f.put(static_cast<uint32_t>(zrl.code), zrl.length);
+            put(codes.acCode(0xF0), 0, 0);
             run -= 16;
         }
         position += run + 1;
-        const int32_t c = block[zigzag[k]];
-        // Magnitude and amplitude bits without a branch on the sign:
-        // sign = -1 for negative c, whose bits are c - 1 (T.81 F.1.2.1).
+        const int32_t c = coefAt(k);
         const int32_t sign = c >> 31;
         const auto magnitude = static_cast<uint32_t>((c ^ sign) - sign);
         if (magnitude > static_cast<uint32_t>(kHuffMaxMagnitude)) {
             if (refuse(kHuffValueTooLarge)) return finish();
             continue;
         }
-        const int32_t size = category[magnitude];
+        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
         if (size > 10) {
             if (refuse(kCodecBadACSymbol)) return finish();
             continue;
         }
-        const CodecEntry& e = codes.ac[(size - 1) * 16 + run];
-        const uint32_t amplitude = static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1);
-        f.put((static_cast<uint32_t>(e.code) << size) | amplitude, e.length + size);
+        put(codes.acCode((static_cast<uint32_t>(run) << 4) | static_cast<uint32_t>(size)),
+            static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1), size);
     }
-    if (last < 63) {
-        const CodecEntry& eob = codes.ac[kCodecEOBIndex];
-        f.put(static_cast<uint32_t>(eob.code), eob.length);
-    }
+    if (last < 63) put(codes.acCode(0x00), 0, 0);
     return finish();
 }
 
@@ -285,7 +311,13 @@ template <bool kStopOnError>
 int32_t codeAnyBlock(int32_t* block, int32_t component, WicketSettings* s, HuffmanState* coder) {
     const int32_t* zigzag = s->zigzagOffsets[component];
     if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        return codeBlockFast<kStopOnError>(block, component, zigzag, s, coder);
+        const int32_t dc = block[0] = predictDC(s, component, block[0]);
+        uint64_t nonZero = 0;
+        for (int k = 1; k < 64; ++k)
+            nonZero |= uint64_t{block[zigzag[k]] != 0} << k;
+        const TableCodes codes{component == 0 ? coder->lumCodes : coder->chromCodes};
+        return codeBlockFast<kStopOnError>(
+            dc, nonZero, [block, zigzag](int k) { return block[zigzag[k]]; }, codes, coder);
     }
     return codeBlock<kStopOnError>(block, component, zigzag, s, coder);
 }
@@ -368,93 +400,14 @@ inline uint64_t zigzagMask(uint64_t natural) {
     return m;
 }
 
-// Code and length of every symbol of one table set in one word each,
-// length << 16 | code; AC indexed by the run/size byte.  Entries are copied
-// whatever their use count, as the table lookups of codeBlockFast() read them.
-struct PackedCodes {
-    uint32_t dc[16];
-    uint32_t ac[256];
-};
-
-void packCodes(const CodecTable& t, PackedCodes* p) {
-    auto pack = [](const CodecEntry& e) {
-        return (static_cast<uint32_t>(e.length) << 16) | (static_cast<uint32_t>(e.code) & 0xFFFF);
-    };
-    for (int c = 0; c < 16; ++c)
-        p->dc[c] = pack(t.dc[c]);
-    for (int rs = 0; rs < 256; ++rs) {
-        const int32_t index = codecCodeIndex(rs);
-        p->ac[rs] = index < 0 ? 0 : pack(t.ac[index]);
-    }
-}
-
 // codeBlockFast() for a block of the pipeline: coefficients in natural order
-// (a block of width 8) and its natural-order non-zero mask.  Same symbols,
-// same refusals, same coder state afterwards.
+// (a block of width 8) and its natural-order non-zero mask.
 template <bool kStopOnError>
 int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
                         const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
-    FastBits f = FastBits::from(coder);
-    int32_t failure = 0;
-    int32_t position = coder->coefPosition;
-    auto finish = [&]() {
-        f.storeTo(coder, position);
-        return failure;
-    };
-    auto refuse = [&](int32_t r) {
-        if (failure == 0) failure = r;
-        return kStopOnError;
-    };
-    auto put = [&f](uint32_t entry, uint32_t amplitude, int32_t size) {
-        f.put(((entry & 0xFFFF) << size) | amplitude, static_cast<int>(entry >> 16) + size);
-    };
-
-    int32_t dc = coef[0];
-    if (s->useDeltaDC) {
-        const int32_t previous = s->prevDC[component];
-        s->prevDC[component] = dc;
-        dc -= previous;
-    }
-    if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
-        if (refuse(kHuffValueTooLarge)) return finish();
-    } else {
-        const int32_t sign = dc >> 31;
-        const auto magnitude = static_cast<uint32_t>((dc ^ sign) - sign);
-        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
-        position = 0;
-        put(codes.dc[size], static_cast<uint32_t>(dc + sign) & ((uint32_t{1} << size) - 1), size);
-    }
-
-    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
-    int last = 0;
-    while (nonZero != 0) {
-        const int k = std::countr_zero(nonZero);
-        nonZero &= nonZero - 1;
-        int32_t run = k - last - 1;
-        last = k;
-        while (run > 15) {
-            position += 16;
-            put(codes.ac[0xF0], 0, 0);
-            run -= 16;
-        }
-        position += run + 1;
-        const int32_t c = coef[s_aiZigZagSequence[k]];
-        const int32_t sign = c >> 31;
-        const auto magnitude = static_cast<uint32_t>((c ^ sign) - sign);
-        if (magnitude > static_cast<uint32_t>(kHuffMaxMagnitude)) {
-            if (refuse(kHuffValueTooLarge)) return finish();
-            continue;
-        }
-        const auto size = static_cast<int32_t>(std::bit_width(magnitude));
-        if (size > 10) {
-            if (refuse(kCodecBadACSymbol)) return finish();
-            continue;
-        }
-        put(codes.ac[(run << 4) | size],
-            static_cast<uint32_t>(c + sign) & ((uint32_t{1} << size) - 1), size);
-    }
-    if (last < 63) put(codes.ac[0x00], 0, 0);
-    return finish();
+    return codeBlockFast<kStopOnError>(
+        predictDC(s, component, coef[0]), zigzagMask(natural) & ~uint64_t{1},
+        [coef](int k) { return coef[s_aiZigZagSequence[k]]; }, codes, coder);
 }
 
 // The pipeline's bit writer, kept in registers from block to block: up to 64
@@ -543,12 +496,7 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
     // A local copy stays in registers; the caller's is written back at the end.
     BandBits w = writer;
     int32_t failure = 0;
-    int32_t dc = coef[0];
-    if (s->useDeltaDC) {
-        const int32_t previous = s->prevDC[component];
-        s->prevDC[component] = dc;
-        dc -= previous;
-    }
+    const int32_t dc = predictDC(s, component, coef[0]);
     int32_t start = 0;  // coefPosition before the AC
     if (dc > kHuffMaxMagnitude || dc < -kHuffMaxMagnitude) {
         failure = kHuffValueTooLarge;
