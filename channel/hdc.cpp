@@ -1,11 +1,12 @@
 #include "channel/hdc.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <system_error>
 
 #include "channel/messages.h"
 
@@ -35,22 +36,50 @@ void outputFailed(int error) {
     hdcContext.space.notify();
 }
 
-// Writes `length` bytes to the output, continuing after partial writes.
+// After a cancel, how long the output may take no data before the rest of
+// the job is dropped: the spooler stops the backend together with the
+// filter, so a backend that no longer reads is going away.
+constexpr auto kStallAfterCancel = std::chrono::milliseconds(750);
+
+void outputStalledAfterCancel() {
+    msgf(
+        "DEBUG: The output took no data for %d ms after the job was cancelled; the rest is "
+        "dropped\n",
+        static_cast<int>(kStallAfterCancel.count()));
+    hdcContext.failedAfterCancel.store(true);
+    hdcContext.failed.store(true);
+    hdcContext.space.notify();
+}
+
+// Writes `length` bytes to the output, continuing after partial writes.  The
+// output is non-blocking, so the run flag is looked at at least every 20 ms.
 // Interrupted and would-block writes are retried (the latter after waiting for
 // the descriptor to take data); any other error is final.
 bool write_bytes(const uint8_t* data, size_t length) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point stalledSince{};
+    bool stalled = false;
     while (length > 0 && hdcContext.printer.running()) {
         ssize_t n = ::write(hdcContext.outputFd, data, length);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 pollfd p{hdcContext.outputFd, POLLOUT, 0};
-                ::poll(&p, 1, static_cast<int>(kMaxPause.count()));
+                if (::poll(&p, 1, static_cast<int>(kMaxPause.count())) == 0 && cancelled()) {
+                    const Clock::time_point now = Clock::now();
+                    if (!stalled) stalledSince = now;
+                    stalled = true;
+                    if (now - stalledSince >= kStallAfterCancel) {
+                        outputStalledAfterCancel();
+                        return false;
+                    }
+                }
                 continue;
             }
             outputFailed(errno);
             return false;
         }
+        stalled = false;
         data += n;
         length -= static_cast<size_t>(n);
     }
@@ -96,6 +125,13 @@ void hdcInitialize(uint32_t capacity, uint32_t threshold) {
 }
 
 bool hdcStartPrintThread(const char* /*argument*/) {
+    // Non-blocking, so that a backend that stops reading cannot hold the
+    // print thread in a write() beyond the reach of its run flag.
+    const int flags = ::fcntl(hdcContext.outputFd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0 &&
+        ::fcntl(hdcContext.outputFd, F_SETFL, flags | O_NONBLOCK) == 0) {
+        hdcContext.outputFlags = flags;
+    }
     return hdcContext.printer.start(print_thread);
 }
 
@@ -127,6 +163,12 @@ void hdcWaitUntilEmpty() {
 void hdcStopPrintThread() {
     hdcContext.printer.stop();
     hdcContext.space.notify();
+    // The descriptor may be shared with others (a terminal): give it back as
+    // it was.
+    if (hdcContext.outputFlags >= 0) {
+        ::fcntl(hdcContext.outputFd, F_SETFL, hdcContext.outputFlags);
+        hdcContext.outputFlags = -1;
+    }
 }
 
 void hdcDestroy() {

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "channel/cbuffer.h"
 #include "channel/waiter.h"
@@ -20,9 +19,6 @@ inline constexpr uint32_t kHdcRingCapacity = 20971520;   // 20 MiB
 inline constexpr uint32_t kHdcFlushThreshold = 5242880;  // 5 MiB
 
 struct HdcContext {
-    // The print thread; its run flag is what `running` was: raised at the
-    // start, cleared to make the thread end.
-    StoppableThread printer;
     cbuffer ring;
     std::atomic<uint32_t> flushThreshold{0};
     // Set by the print thread once standard output has failed for good (the
@@ -36,6 +32,12 @@ struct HdcContext {
     // it whenever it has taken bytes out.
     Waiter space;
     int outputFd = 1;
+    // The output's file status flags before the print thread made it
+    // non-blocking (restored when it stops); -1 when untouched.
+    int outputFlags = -1;
+    // The print thread, last so that it is stopped before the ring and the
+    // waiter it uses go away.
+    StoppableThread printer;
 };
 
 extern HdcContext hdcContext;

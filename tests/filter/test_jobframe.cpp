@@ -336,6 +336,25 @@ TEST(JobFrameCancel, CancelEndsTheJobWhateverTheChildDoes) {
         EXPECT_FALSE(r.groupOutlived);
     }
     {
+        // The backend stops reading but stays: the output blocks after the
+        // cancel, and the rest of the job is dropped instead of waiting for
+        // the spooler's SIGKILL.
+        FilterRunOptions o = smallJob(3);
+        harness::PageSpec noisy = smallPage();
+        noisy.width = 1600;
+        noisy.height = 1200;
+        noisy.pattern = harness::Pattern::Noise;
+        o.raster = harness::RasterSpec::uniform(noisy, 3);
+        o.stallStdoutAfter = 1;
+        o.sigtermWhenStderrContains = "PAGE: 3 ";
+        o.timeout = std::chrono::seconds(30);
+        FilterRun r = harness::runFilter(o);
+        ASSERT_TRUE(r.sigtermSent) << r.describe();
+        EXPECT_TRUE(r.exitedWith(0)) << "output stalled: " << r.describe();
+        EXPECT_TRUE(contains(r.err, "DEBUG: The output took no data")) << r.err;
+        EXPECT_FALSE(contains(r.err, "ERROR:")) << r.err;
+    }
+    {
         std::string fifo = (std::filesystem::temp_directory_path() / "quenzel-fifo.ppd").string();
         std::filesystem::remove(fifo);
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

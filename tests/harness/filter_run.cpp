@@ -352,8 +352,9 @@ FilterRun runFilter(const FilterRunOptions& o) {
     bool backDraining = false;
     Clock::time_point backNextAt = start;
     char buffer[65536];
+    bool outStalled = false;
 
-    while (!reaped || outRead || errRead) {
+    while (!reaped || (outRead && !outStalled) || errRead) {
         const auto now = Clock::now();
         if (now >= deadline) {
             ::kill(-pid, SIGKILL);
@@ -410,7 +411,7 @@ FilterRun runFilter(const FilterRunOptions& o) {
             inIndex = static_cast<int>(count);
             fds[count++] = {inWrite.get(), POLLOUT, 0};
         }
-        if (outRead) {
+        if (outRead && !outStalled) {
             outIndex = static_cast<int>(count);
             fds[count++] = {outRead.get(), POLLIN, 0};
         }
@@ -440,6 +441,7 @@ FilterRun runFilter(const FilterRunOptions& o) {
                     r.out.resize(*o.closeStdoutAfter);
                     outRead.reset();
                 }
+                if (o.stallStdoutAfter && r.out.size() >= *o.stallStdoutAfter) outStalled = true;
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 outRead.reset();
             }

@@ -110,6 +110,9 @@ struct FilterRunOptions {
     // Close our end of standard output after this many bytes (the printer
     // went away); later writes by the filter fail with EPIPE.
     std::optional<size_t> closeStdoutAfter;
+    // Stop reading standard output after this many bytes but keep it open
+    // (a backend that hangs): the filter's writes then block.
+    std::optional<size_t> stallStdoutAfter;
     // Keep the temporary folder (its path is in FilterRun::tempDir).
     bool keepTempDir = false;
 
