@@ -128,6 +128,11 @@ void msgPerror(const char* text) {
     errno = code;
 }
 
+void reportNoMemory() {
+    errno = ENOMEM;
+    msgPerror("ERROR: Unable to allocate memory!");
+}
+
 void msgSetOutputFd(int fd) {
     gFd.store(fd < 0 ? STDERR_FILENO : fd);
 }

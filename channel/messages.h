@@ -34,6 +34,10 @@ void msgf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Like perror(): "<text>: <system error text>\n", with the errno in force on entry.
 void msgPerror(const char* text);
 
+// "ERROR: Unable to allocate memory!: <ENOMEM text>", the report of every
+// allocation that failed in a job.
+void reportNoMemory();
+
 // True when `text` begins with a prefix the spooler acts on.
 bool msgHasSpoolerPrefix(const char* text, size_t length);
 

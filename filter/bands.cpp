@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -16,25 +15,12 @@
 #include "compress/colorconvert.h"
 #include "compress/tbrle.h"
 #include "filter/pagestream.h"
-#include "filter/rasterblock.h"
 #include "settings/jobsettings.h"
-
-std::array<CachedBand, kBandsPerImage> gCacheBands;
-uint32_t gCacheBandIndex = 0;
-std::atomic<bool> gBandOutputFailed{false};
 
 namespace {
 
-ByteSink gSink = hdcWrite;
-
 // Every block of a band is coded with the flat quantiser (near-lossless).
 constexpr uint8_t kFlatBlockType = 3;
-
-void clearCache() {
-    for (CachedBand& band : gCacheBands)
-        band = CachedBand{};
-    gCacheBandIndex = 0;
-}
 
 }  // namespace
 
@@ -55,13 +41,14 @@ bool codeBand(WicketSettings* settings, HuffmanState* coder, uint32_t position, 
     settings->emitQMarkers = position == 0;
 
     const bool color = jobsetting->isColor != 0;
-    const std::vector<uint8_t> map(width / 8, kFlatBlockType);
-    // The coder never writes beyond its capacity; give it room for the worst
-    // case of a band so that no band is ever cut.
+    // The block-type map and the coder's output buffer belong to the coding
+    // thread: grown once, so that no band allocates.  The output is sized for
+    // the worst case of a band, so that no band is ever cut, and the band
+    // keeps only its coded bytes.
+    thread_local std::vector<uint8_t> map;
+    map.assign(width / 8, kFlatBlockType);
     const int64_t worst = wicketWorstCaseBytes(static_cast<int32_t>(width), 8, color);
     const uint32_t capacity = static_cast<uint32_t>(std::max<int64_t>(int64_t{4} * pixels, worst));
-    // One scratch buffer per coding thread, grown (and zeroed) once; the band
-    // keeps only its coded bytes.
     thread_local std::vector<uint8_t> scratch;
     if (scratch.size() < capacity) scratch.resize(capacity);
     int32_t length = 0;
@@ -112,82 +99,7 @@ void writeImageOut(ByteSink sink, uint32_t firstLine, uint32_t width, uint32_t r
     writeEndImage(sink);
 }
 
-// Writes cached entries 0..last as one image.  Everything the image needs is
-// allocated before its first byte goes out, so an image is never left half
-// written.
-bool writeImage(uint32_t last) {
-    const CachedBand& first = gCacheBands[0];
-    const uint32_t tagBytes = gCacheBands[last].tagEnd;
-
-    std::vector<uint8_t> tagPlane(tagBytes);
-    for (uint32_t k = 0, at = 0; k <= last; ++k) {
-        std::copy(gCacheBands[k].tagData.begin(), gCacheBands[k].tagData.end(),
-                  tagPlane.begin() + at);
-        at = gCacheBands[k].tagEnd;
-    }
-    std::vector<uint8_t> coded(2 * size_t{tagBytes}, 0);
-    const uint32_t codedLength =
-        tbrle_encode(static_cast<uint32_t>(coded.size()), coded.data(), tagBytes, tagPlane.data());
-    if (codedLength == 0) {
-        msgf("ERROR: Unable to encode the tag plane of the image at line %u\n", first.firstLine);
-        return false;
-    }
-    std::vector<const std::vector<uint8_t>*> jpeg(last + 1);
-    for (uint32_t k = 0; k <= last; ++k)
-        jpeg[k] = &gCacheBands[k].jpegData;
-    writeImageOut(gSink, first.firstLine, first.width, jobsetting->resolution, last + 1,
-                  jpeg.data(), coded.data(), codedLength);
-    return true;
-}
-
 }  // namespace
-
-void resetBandCache() {
-    clearCache();
-}
-
-void setBandSink(ByteSink sink) {
-    gSink = sink != nullptr ? sink : hdcWrite;
-}
-
-void compress_and_send(WicketSettings* settings, HuffmanState* coder, uint32_t firstLine,
-                       uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
-                       const uint8_t* Cr, const uint8_t* raw, const uint8_t* tags, bool lastBand) {
-    try {
-        std::vector<uint8_t> out;
-        bool coded = codeBand(settings, coder, gCacheBandIndex, firstLine, width, pixels, Y, Cb, Cr,
-                              raw, &out);
-        if (!coded) gBandOutputFailed.store(true);
-
-        const uint32_t i = gCacheBandIndex;
-        if (coded) {
-            if (i == 0) clearCache();
-            CachedBand& band = gCacheBands[i];
-            band.firstLine = firstLine;
-            band.width = width;
-            band.jpegEnd =
-                static_cast<int32_t>(out.size()) + (i > 0 ? gCacheBands[i - 1].jpegEnd : 0);
-            band.jpegData = std::move(out);
-            band.tagData.assign(tags, tags + pixels);
-            band.tagEnd = pixels + (i > 0 ? gCacheBands[i - 1].tagEnd : 0);
-        }
-        // A band that could not be coded is left out; the bands before it
-        // still form a well-formed image.
-        const bool full = coded && i == kBandsPerImage - 1;
-        if (full || lastBand) {
-            const uint32_t count = coded ? i + 1 : i;
-            if (count > 0 && !writeImage(count - 1)) gBandOutputFailed.store(true);
-            clearCache();
-        } else if (coded) {
-            gCacheBandIndex = i + 1;
-        }
-    } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
-        gBandOutputFailed.store(true);
-        clearCache();
-    }
-}
 
 // --- Injectable allocation failures -------------------------------------------
 
@@ -239,9 +151,9 @@ constexpr size_t kMaxQueuedItems = 2048;
 // Raster read ahead of the coders by default: with it pdftoraster can hand
 // over a text page (mostly white lines, which cost nothing) or a good part of
 // a photo page and go on rendering while we code.  The filter's memory stays
-// under 64 MiB with it: the output ring (20 MiB), this, two kept page sides of
-// 2 MiB each, and the coders' buffers (a Legal duplex job of colour photo
-// pages with 10 copies peaks at about 54 MiB).
+// under 64 MiB with it: the output ring (20 MiB), this, the kept page sides
+// (2 MiB each in memory, the rest spilled to a file), and the coders' buffers (a Legal duplex job
+// of colour photo pages with 10 copies peaks at about 54 MiB).
 constexpr size_t kDefaultReadAheadBytes = size_t{16} << 20;
 
 int coderThreadCount(int asked) {
@@ -302,9 +214,10 @@ struct BandPipeline::Impl {
     size_t rawBytes = 0;      // raster bytes queued and not yet coded
     size_t pendingBands = 0;  // bands queued and not yet taken by a coder
     bool closing = false;
-    Waiter work;   // coders: a band to code
-    Waiter ready;  // writer: the front item is ready
-    Waiter room;   // page loop: room to queue, or everything written
+    bool writing = false;  // the writer holds an item taken off the queue
+    Waiter work;           // coders: a band to code
+    Waiter ready;          // writer: the front item is ready
+    Waiter room;           // page loop: room to queue, or everything written
 
     // White bands already coded, by whiteKey(); under the mutex.
     std::array<std::vector<uint8_t>, 9> white;
@@ -322,6 +235,7 @@ struct BandPipeline::Impl {
     std::vector<const std::vector<uint8_t>*> imageParts;
     uint32_t imageFirstLine = 0;
     bool skipRestOfPage = false;  // a band failed: the rest of its page is left out
+    bool pageOpen = false;        // BeginPage written, EndPage not yet
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> tagCache;  // rows -> coded tags
     std::array<CodedRecording, kRecordSlots> records;
 };
@@ -393,7 +307,7 @@ void BandPipeline::waitWritten() {
     impl_->room.waitUntil(
         [this] {
             std::lock_guard<std::mutex> lock(impl_->mutex);
-            return impl_->queue.empty();
+            return impl_->queue.empty() && !impl_->writing;
         },
         &writer_.runFlag());
 }
@@ -498,8 +412,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
         settings = std::make_unique<WicketSettings>();
         coder = std::make_unique<HuffmanState>();
     } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
         failed_.store(true);
         settings.reset();
     }
@@ -528,11 +441,7 @@ void BandPipeline::coderLoop(StoppableThread* self) {
                 return false;
             },
             &self->runFlag());
-        if (!got) {
-            // Woken by the shared work waiter or the pause; look again.
-            if (!self->running()) break;
-            continue;
-        }
+        if (!got) break;  // stopped
         codeItem(*item, settings.get(), coder.get(), &pixels, &planes);
         std::vector<uint8_t> done;
         bool wakeWriter = true;
@@ -549,11 +458,13 @@ void BandPipeline::coderLoop(StoppableThread* self) {
             p.rawBytes -= item->rawBytes;
             item->rawBytes = 0;
             const size_t bandBytes = size_t{8} * config_.width * config_.bytesPerPixel;
-            if (item->lines.size() == bandBytes) {
-                p.freeLines.push_back(std::move(item->lines));
-                item->lines = {};
-            } else {
-                done.swap(item->lines);
+            done.swap(item->lines);
+            if (done.size() == bandBytes) {
+                try {
+                    p.freeLines.push_back(std::move(done));
+                } catch (const std::bad_alloc&) {
+                    // Not kept for reuse: released below, outside the lock.
+                }
             }
             item->ready = true;
         }
@@ -628,8 +539,7 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
             if (p.white[key].empty()) p.white[key] = item.jpeg;
         }
     } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
         item.jpeg.clear();
         item.coded = false;
         failed_.store(true);
@@ -662,10 +572,22 @@ void BandPipeline::writerLoop() {
             item = std::move(p.queue.front());
             p.queue.pop_front();
             ++p.frontSeq;
+            p.writing = true;
         }
         writeItem(item);
+        {
+            std::lock_guard<std::mutex> lock(p.mutex);
+            p.writing = false;
+        }
         p.room.notify();
         p.work.notify();  // coders may be waiting to run further ahead
+    }
+    // A page whose end never came (memory ran out before it could be
+    // queued) is closed with the images written of it; this needs no memory.
+    if (p.pageOpen) {
+        Item end;
+        end.kind = Item::Kind::kEndPage;
+        writeItem(end);
     }
 }
 
@@ -709,8 +631,7 @@ void BandPipeline::flushImage() {
         if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
     } catch (const std::bad_alloc&) {
         // Nothing of the image went out; the page ends with the images before it.
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
         failed_.store(true);
         p.skipRestOfPage = true;
     }
@@ -749,12 +670,12 @@ void BandPipeline::writeItem(Item& item) {
                         gWriterRecording = &p.records[item.slot];
                     } catch (const std::bad_alloc&) {
                         // The page is printed all the same; its copies can't be.
-                        errno = ENOMEM;
-                        msgPerror("ERROR: Unable to allocate memory!");
+                        reportNoMemory();
                         failed_.store(true);
                     }
                 }
                 start_page(writerSink);
+                p.pageOpen = true;
                 if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
                 break;
             case Item::Kind::kBand:
@@ -774,6 +695,7 @@ void BandPipeline::writeItem(Item& item) {
                 flushImage();  // a page that ended early
                 if (gWriterRecording != nullptr) gWriterRecording->markPageEnd();
                 end_page(writerSink);
+                p.pageOpen = false;
                 if (gWriterRecording != nullptr) {
                     gWriterRecording->finish();
                     if (gWriterRecording->broken()) failed_.store(true);
@@ -790,11 +712,14 @@ void BandPipeline::writeItem(Item& item) {
                 if (shouldStopReplay()) break;
                 msgf("DEBUG: Copy %d of page side %d\n", static_cast<int>(item.position),
                      item.slot);
-                record.replay(writerSink, [this] {
+                const bool sent = record.replay(writerSink, [this] {
                     if (config_.copyImagePause.count() > 0)
                         writer_.pauseFor(config_.copyImagePause);
                     return shouldStopReplay();
                 });
+                // A kept side that could not be read back leaves the job
+                // incomplete (reported where it failed).
+                if (!sent && !shouldStopReplay()) failed_.store(true);
                 break;
             }
             case Item::Kind::kForget:
@@ -803,8 +728,7 @@ void BandPipeline::writeItem(Item& item) {
                 break;
         }
     } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
         failed_.store(true);
     }
 }

@@ -88,8 +88,7 @@ void CodedRecording::append(const uint8_t* data, size_t length) {
         appendOrThrow(data, length);
     } catch (const std::bad_alloc&) {
         // The bytes reached the printer; only the copies of this side are lost.
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
         broken_ = true;
     }
 }

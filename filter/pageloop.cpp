@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,7 +13,6 @@
 #include "filter/bands.h"
 #include "filter/copies.h"
 #include "filter/quenzel.h"
-#include "filter/rasterblock.h"
 #include "settings/jobsettings.h"
 
 void implement_mirorr_on(uint8_t* data, uint32_t a, uint32_t b, uint32_t count) {
@@ -40,13 +39,6 @@ BandPipelineConfig pipelineConfig(const PageLoopJob& job) {
     c.cancel = &isTerminated;
     return c;
 }
-
-// The output channel learns of the job's cancel flag at start-up, so that a
-// printer that goes away after a cancel, at any point of the job, is expected
-// and not an error.
-const struct CancelFlagRegistrar {
-    CancelFlagRegistrar() { hdcSetCancelFlag(&isTerminated); }
-} gCancelFlagRegistrar;
 
 // Copies stop at once when the job is cancelled or the printer is gone.
 bool copiesMustStop() {
@@ -189,8 +181,7 @@ PageLoopResult PageLoop::run() {
     try {
         started = pipeline_.start();
     } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        reportNoMemory();
     }
     if (!started) {
         // Nothing of a page has been written: the session can be closed.
@@ -199,18 +190,15 @@ PageLoopResult PageLoop::run() {
         return result_;
     }
     bool more = true;
-    bool pageOpen = false;
     try {
         while (more && isTerminated.load() == 0) {
             msgf("collatedFlag =%d,%d", static_cast<int>(collatedFlag_Prototype),
                  static_cast<int>(uncollatedCopies_Prototype));
             pipeline_.startPage(copies_.recordSlot());
-            pageOpen = true;
             msgf("MAIN:START PAGE\n");
             ++result_.pages;
             msgf("PAGE: %d %d\n", result_.pages, static_cast<int>(job_.header->NumCopies));
             readPage();
-            pageOpen = false;
             pipeline_.endPage();
 
             if (job_.bannerJob) {
@@ -240,16 +228,9 @@ PageLoopResult PageLoop::run() {
             if (pipeline_.failed() || hdcOutputClosed()) break;
         }
     } catch (const std::bad_alloc&) {
-        errno = ENOMEM;
-        msgPerror("ERROR: Unable to allocate memory!");
+        // A page whose end could not be queued is closed by the pipeline.
+        reportNoMemory();
         result_.failed = true;
-        if (pageOpen) {
-            // Close the page in hand with what has been queued of it.
-            try {
-                pipeline_.endPage();
-            } catch (const std::bad_alloc&) {
-            }
-        }
     }
     pipeline_.finish();
     if (more) result_.stoppedEarly = true;
@@ -261,8 +242,16 @@ PageLoopResult PageLoop::run() {
 }  // namespace
 
 PageLoopResult runPageLoop(PageLoopJob& job) {
-    gBandOutputFailed.store(false);
-    resetBandCache();
-    PageLoop loop(job);
-    return loop.run();
+    std::unique_ptr<PageLoop> loop;
+    try {
+        loop = std::make_unique<PageLoop>(job);
+    } catch (const std::bad_alloc&) {
+        // Nothing of a page has been written: the session can be closed.
+        reportNoMemory();
+        PageLoopResult result;
+        result.failed = true;
+        result.stoppedEarly = true;
+        return result;
+    }
+    return loop->run();
 }

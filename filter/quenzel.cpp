@@ -30,8 +30,6 @@ std::atomic<int> isTerminated{0};
 struct sigaction oldaction;
 const char* ticketArg = nullptr;
 int32_t uncollatedCopies_Prototype = 0;
-std::atomic<uint8_t> imageProcessorContext{0};
-cbuffer imageLineBlockBuffer;
 
 void signalHandler(int signalNumber) {
     if (signalNumber == SIGTERM) isTerminated = 1;
@@ -169,7 +167,6 @@ int quenzelMain(int argc, char** argv) {
     const pid_t child = startRasterChild(childPath, argv, inputPath);
     pdfThread.join();
     if (child < 0) return kExitFailure;
-    imageProcessorContext.store(0);
 
     // Every wait for raster data looks at the cancel flag at least every 20 ms.
     CupsRasterReader raster(STDIN_FILENO, cancelRequested);
@@ -199,8 +196,6 @@ int quenzelMain(int argc, char** argv) {
         header.HWResolution[0] = header.HWResolution[1] = 600;
     }
 
-    std::vector<uint8_t> blankLine(header.cupsBytesPerLine, 0xFF);
-
     auto settings = std::make_unique<JobSetting>();
     jobsetting = settings.get();
     initializeJobSetting(jobsetting, &header, ticketArg);
@@ -217,14 +212,13 @@ int quenzelMain(int argc, char** argv) {
             msgf("pixWid=%d ", static_cast<int>(geometry.pixWid));
         }
         msgf("pixHt=%d\n", static_cast<int>(geometry.pixHt));
-        if (!cbufferCreate(&imageLineBlockBuffer, 10 * geometry.blockBytes)) {
-            return finishJob(child, true, true);
-        }
     }
 
     const StatusThread statusThread = firstPage ? startStatusThread(device) : StatusThread::kNone;
 
     hdcInitialize(kHdcRingCapacity, kHdcFlushThreshold);
+    // A printer that goes away after a cancel is expected, not an error.
+    hdcSetCancelFlag(&isTerminated);
     if (!hdcContext.ring.storage) {
         stopStatusThread(statusThread);
         return finishJob(child, true, true);
@@ -272,7 +266,6 @@ int quenzelMain(int argc, char** argv) {
         if (raster.end() == RasterEnd::kBadHeader) loop.stoppedEarly = true;
     }
 
-    cbufferFree(&imageLineBlockBuffer);
     jobsetting = nullptr;
     settings.reset();
     raster.close();

@@ -7,8 +7,6 @@
 #include <csignal>
 #include <cstdint>
 
-#include "channel/cbuffer.h"
-
 // Connection class of the job's device URI ("USB", "NETWORK" or "BONJOUR").
 extern const char* connectivityType;
 // Set to 1 by the SIGTERM handler; the job then ends after the page in hand.
@@ -21,11 +19,6 @@ extern struct sigaction oldaction;
 extern const char* ticketArg;
 // The copies argument (argument 4), converted with atoi.
 extern int32_t uncollatedCopies_Prototype;
-// Run flag of the image thread: set by the thread when it starts, cleared by
-// the job run to make it end.
-extern std::atomic<uint8_t> imageProcessorContext;
-// Raster blocks on their way from the page loop to the image thread.
-extern cbuffer imageLineBlockBuffer;
 // Printer-status monitoring and the USB status prologue; always on.
 inline constexpr uint8_t implementShowErrorinPrinterProxy = 1;
 
