@@ -7,6 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+// The block kernels keep a block's rows in arrays of vectors and pass them by
+// pointer.  Arm SVE and RISC-V V vectors are sizeless types that cannot live
+// in arrays, and Highway builds SVE targets for dynamic dispatch on aarch64
+// with GCC, so those targets are left out: aarch64 runs the NEON kernels.
+#ifndef HWY_DISABLED_TARGETS
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
+#endif
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "compress/simd/kernels.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
