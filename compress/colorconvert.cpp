@@ -52,39 +52,6 @@ void convertRun(const uint8_t* __restrict rgb, size_t count, uint8_t* __restrict
     }
 }
 
-// A pixel is white when all three of its bytes are 255, so the white pixels at
-// either end of a line are exactly the pixels covered by the 0xFF bytes at that
-// end.  The scans below look at 8 bytes at a time.
-constexpr uint64_t kAllOnes = ~uint64_t{0};
-
-// Offset of the first byte of p[0..n) that is not 0xFF, or n.
-size_t firstNonWhiteByte(const uint8_t* p, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        if (word != kAllOnes) break;
-    }
-    for (; i < n; ++i) {
-        if (p[i] != 0xFF) return i;
-    }
-    return n;
-}
-
-// One past the offset of the last byte of p[0..n) that is not 0xFF, or 0.
-size_t endOfNonWhiteBytes(const uint8_t* p, size_t n) {
-    size_t end = n;
-    for (; end >= 8; end -= 8) {
-        uint64_t word;
-        std::memcpy(&word, p + end - 8, 8);
-        if (word != kAllOnes) break;
-    }
-    for (; end > 0; --end) {
-        if (p[end - 1] != 0xFF) return end;
-    }
-    return 0;
-}
-
 }  // namespace
 
 uint32_t RGBTripleToCrCbYDword(const uint8_t* pixel) {
@@ -96,12 +63,14 @@ uint32_t RGBTripleToCrCbYDword(const uint8_t* pixel) {
            static_cast<uint32_t>(qzcolor::redChromaOf(r, g, b)) << 16;
 }
 
+// A pixel is white when all three of its bytes are 255, so the white pixels at
+// either end of a line are exactly the pixels covered by the 0xFF bytes at that
+// end; the byte scans of the kernels find them (on any path: a scan gives the
+// same offset however it looks at the bytes).
 uint32_t stripTrail(const uint8_t* line, uint32_t pixelCount) {
     // The last non-0xFF byte at offset k belongs to pixel k / 3; with
     // end = k + 1 that pixel's index plus one is (end + 2) / 3.
-    const size_t bytes = size_t{pixelCount} * 3;
-    const size_t end = qzsimd::scalarPathForced() ? endOfNonWhiteBytes(line, bytes)
-                                                  : qzsimd::endOfBytesNotEqual(line, bytes, 0xFF);
+    const size_t end = qzsimd::endOfBytesNotEqual(line, size_t{pixelCount} * 3, 0xFF);
     return static_cast<uint32_t>((end + 2) / 3);
 }
 
@@ -140,9 +109,7 @@ int32_t rgbtoYCbCr(uint32_t bytesPerLine, uint32_t inputBytes, const uint8_t* in
         const uint32_t end = stripTrail(line, pixelsPerLine);
         if (end == 0) continue;  // all white: the planes already hold white here
         // Pixel end - 1 is not white, so the scan stops inside the line.
-        const size_t begin = (vectors ? qzsimd::firstByteNotEqual(line, size_t{end} * 3, 0xFF)
-                                      : firstNonWhiteByte(line, size_t{end} * 3)) /
-                             3;
+        const size_t begin = qzsimd::firstByteNotEqual(line, size_t{end} * 3, 0xFF) / 3;
         const size_t offset = size_t{i} * stride + begin;
         if (vectors) {
             qzsimd::convertRgbRun(line + 3 * begin, end - begin, y + offset, cb + offset,

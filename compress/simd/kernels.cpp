@@ -75,26 +75,6 @@ void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_R
     }
 }
 
-bool AllBytesEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
-    size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-    const hn::ScalableTag<uint8_t> d;
-    const size_t lanes = hn::Lanes(d);
-    const auto v = hn::Set(d, value);
-    for (; i + 4 * lanes <= n; i += 4 * lanes) {
-        const auto a = hn::Xor(hn::LoadU(d, p + i), v);
-        const auto b = hn::Xor(hn::LoadU(d, p + i + lanes), v);
-        const auto c = hn::Xor(hn::LoadU(d, p + i + 2 * lanes), v);
-        const auto e = hn::Xor(hn::LoadU(d, p + i + 3 * lanes), v);
-        if (!hn::AllTrue(d, hn::Eq(hn::Or(hn::Or(a, b), hn::Or(c, e)), hn::Zero(d)))) return false;
-    }
-#endif
-    for (; i < n; ++i) {
-        if (p[i] != value) return false;
-    }
-    return true;
-}
-
 size_t FirstByteNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
     size_t i = 0;
 #if HWY_TARGET != HWY_SCALAR
@@ -388,7 +368,6 @@ namespace qzsimd {
 HWY_EXPORT(TargetNameHere);
 HWY_EXPORT(ConvertRgbRun);
 HWY_EXPORT(TransformBlocks);
-HWY_EXPORT(AllBytesEqual);
 HWY_EXPORT(FirstByteNotEqual);
 HWY_EXPORT(EndOfBytesNotEqual);
 
@@ -420,10 +399,6 @@ const char* kernelTargetName() {
 
 void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     HWY_DYNAMIC_DISPATCH(ConvertRgbRun)(rgb, count, y, cb, cr);
-}
-
-bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value) {
-    return HWY_DYNAMIC_DISPATCH(AllBytesEqual)(p, n, value);
 }
 
 size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value) {
