@@ -4,8 +4,8 @@
 #include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <utility>
 
@@ -555,9 +555,11 @@ int32_t pipelineQuantShift(const uint8_t* map, int32_t mapLength, const WicketSe
 }
 
 // One component's blocks of a chunk, as the kernels leave them.
+// The coefficients and symbols (8 KiB) live in the settings record's work
+// memory, reused from band to band (reserveChunks()).
 struct ChunkBlocks {
-    alignas(64) int32_t coefficients[kChunkBlocks * 64];
-    alignas(64) uint32_t symbols[kChunkBlocks * 64];
+    int32_t* coefficients;  // kChunkBlocks * 64
+    uint32_t* symbols;      // kChunkBlocks * 64
     uint64_t masks[kChunkBlocks];
     uint8_t wide[kChunkBlocks];
 
@@ -566,6 +568,23 @@ struct ChunkBlocks {
                                 coefficients, symbols, masks, wide);
     }
 };
+
+// Points `count` chunks at the work memory, each array on a 64-byte boundary
+// for the kernels' stores; false when the memory cannot be had.
+bool reserveChunks(WicketSettings* s, ChunkBlocks* chunks, int32_t count) {
+    constexpr size_t kArray = kChunkBlocks * 64;
+    constexpr size_t kAlign = 64 / sizeof(int32_t);
+    if (!reserveWork(s, 2 * kArray * static_cast<size_t>(count) + kAlign - 1, 0)) return false;
+    int32_t* p = s->workPlanes.data();
+    p += (kAlign - reinterpret_cast<std::uintptr_t>(p) / sizeof(int32_t) % kAlign) % kAlign;
+    for (int32_t c = 0; c < count; ++c) {
+        chunks[c].coefficients = p;
+        // The kernels store the symbols as int32 lanes; uint32 may alias them.
+        chunks[c].symbols = reinterpret_cast<uint32_t*>(p + kArray);
+        p += 2 * kArray;
+    }
+    return true;
+}
 
 // Codes block i of a chunk: by the symbol writer when it has room for any
 // block and no AC is wide, else through the coder (codeMaskedBlock() or
@@ -606,12 +625,8 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
         wicketSetPlanarZigZag(c, c > 0 ? width / h : width, s);
 
     // A failed allocation gives the result of the plane path's.
-    std::unique_ptr<ChunkBlocks[]> chunks;
-    try {
-        chunks = std::make_unique_for_overwrite<ChunkBlocks[]>(3);
-    } catch (const std::bad_alloc&) {
-        return kWicketMissingArgument;
-    }
+    ChunkBlocks chunks[3];
+    if (!reserveChunks(s, chunks, 3)) return kWicketMissingArgument;
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
@@ -677,12 +692,8 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
     packCodes(coder->lumCodes, &codes);
     wicketSetPlanarZigZag(0, width, s);
 
-    std::unique_ptr<ChunkBlocks> chunk;
-    try {
-        chunk = std::make_unique_for_overwrite<ChunkBlocks>();
-    } catch (const std::bad_alloc&) {
-        return kWicketAllocationFailed;
-    }
+    ChunkBlocks chunk;
+    if (!reserveChunks(s, &chunk, 1)) return kWicketAllocationFailed;
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
@@ -697,8 +708,8 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
         const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
         for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
             const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            chunk->transform(source + rowStart + 8 * static_cast<size_t>(bx0),
-                             static_cast<size_t>(width), n, false, shift);
+            chunk.transform(source + rowStart + 8 * static_cast<size_t>(bx0),
+                            static_cast<size_t>(width), n, false, shift);
             for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
                 if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
                     w.store(coder);
@@ -720,7 +731,7 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
                     s->prevDC[0] = 0;
                     prevBit = bit;
                 }
-                if (codeChunkBlock<true>(*chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
+                if (codeChunkBlock<true>(chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
                     return fail();
                 }
             }

@@ -91,7 +91,8 @@ struct WicketSettings {
     // each call (true only for the first band of an image).
     bool emitQMarkers = false;
 
-    // Working memory reused from call to call: integer planes and the two
+    // Working memory reused from call to call: integer planes (or the
+    // block-column pipeline's coefficient and symbol arrays) and the two
     // block type map copies.
     std::vector<int32_t> workPlanes;
     std::vector<uint8_t> workMaps;
