@@ -3,39 +3,16 @@
 #include <cstddef>
 #include <cstring>
 
+#include "compress/colorweights.h"
 #include "compress/simd/kernels.h"
 
 namespace {
 
-// JFIF full-range YCbCr with the BT.601 weights, scaled by 1024:
-//   Y  =  0.299 R + 0.587 G + 0.114 B            -> 306, 601, 117
-//   Cb = -0.1687 R - 0.3313 G + 0.5 B + 128      -> -173, -339, 512
-//   Cr =  0.5 R - 0.4187 G - 0.0813 B + 128      -> 512, -429, -83
-// Each row of weights sums to 1024 (Y) or 0 (Cb, Cr), so white gives exactly
-// 255, 128, 128 and grays give Y = the gray level, Cb = Cr = 128.  The +128
-// before the shift rounds to nearest; the shift is arithmetic (C++20 defines
-// >> of a negative int as division by 1024 rounded towards minus infinity), so
-// the rounded chroma sums, which lie in -130432..130688, come out as -128..127
-// before the offset.  All three results therefore lie in 0..255 without clamping.
-constexpr int32_t kYR = 306, kYG = 601, kYB = 117;
-constexpr int32_t kCbR = -173, kCbG = -339, kCbB = 512;
-constexpr int32_t kCrR = 512, kCrG = -429, kCrB = -83;
-constexpr int32_t kRound = 128;
-constexpr int kShift = 10;
-constexpr int32_t kChromaOffset = 128;
+// The weights, rounding and offset of the formulas (colorweights.h).
+using namespace qzcolor;
 
 constexpr uint8_t kWhiteY = 255;
 constexpr uint8_t kWhiteChroma = 128;
-
-inline int32_t lumaOf(int32_t r, int32_t g, int32_t b) {
-    return (kYR * r + kYG * g + kYB * b + kRound) >> kShift;
-}
-inline int32_t blueChromaOf(int32_t r, int32_t g, int32_t b) {
-    return ((kCbR * r + kCbG * g + kCbB * b + kRound) >> kShift) + kChromaOffset;
-}
-inline int32_t redChromaOf(int32_t r, int32_t g, int32_t b) {
-    return ((kCrR * r + kCrG * g + kCrB * b + kRound) >> kShift) + kChromaOffset;
-}
 
 // The band loop computes all three sums of a pixel with three 64-bit
 // multiplications instead of nine 32-bit ones: each weight vector is packed into
@@ -51,7 +28,7 @@ inline int32_t redChromaOf(int32_t r, int32_t g, int32_t b) {
 // non-negative value rounds down as the arithmetic shift does.  Every lane
 // stays below 2^18, so lane >> 10 is 0 .. 255 and no lane spills into the
 // next; the top lane ends below bit 60.  The results equal those of the
-// single-pixel formulas above for all 2^24 colours.
+// single-pixel formulas of colorweights.h for all 2^24 colours.
 constexpr uint64_t packLanes(int64_t y, int64_t cb, int64_t cr) {
     return static_cast<uint64_t>(y) + (static_cast<uint64_t>(cb) << 21) +
            (static_cast<uint64_t>(cr) << 42);
@@ -75,56 +52,25 @@ void convertRun(const uint8_t* __restrict rgb, size_t count, uint8_t* __restrict
     }
 }
 
-// A pixel is white when all three of its bytes are 255, so the white pixels at
-// either end of a line are exactly the pixels covered by the 0xFF bytes at that
-// end.  The scans below look at 8 bytes at a time.
-constexpr uint64_t kAllOnes = ~uint64_t{0};
-
-// Offset of the first byte of p[0..n) that is not 0xFF, or n.
-size_t firstNonWhiteByte(const uint8_t* p, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + i, 8);
-        if (word != kAllOnes) break;
-    }
-    for (; i < n; ++i) {
-        if (p[i] != 0xFF) return i;
-    }
-    return n;
-}
-
-// One past the offset of the last byte of p[0..n) that is not 0xFF, or 0.
-size_t endOfNonWhiteBytes(const uint8_t* p, size_t n) {
-    size_t end = n;
-    for (; end >= 8; end -= 8) {
-        uint64_t word;
-        std::memcpy(&word, p + end - 8, 8);
-        if (word != kAllOnes) break;
-    }
-    for (; end > 0; --end) {
-        if (p[end - 1] != 0xFF) return end;
-    }
-    return 0;
-}
-
 }  // namespace
 
 uint32_t RGBTripleToCrCbYDword(const uint8_t* pixel) {
     const int32_t r = pixel[0];
     const int32_t g = pixel[1];
     const int32_t b = pixel[2];
-    return static_cast<uint32_t>(lumaOf(r, g, b)) |
-           static_cast<uint32_t>(blueChromaOf(r, g, b)) << 8 |
-           static_cast<uint32_t>(redChromaOf(r, g, b)) << 16;
+    return static_cast<uint32_t>(qzcolor::lumaOf(r, g, b)) |
+           static_cast<uint32_t>(qzcolor::blueChromaOf(r, g, b)) << 8 |
+           static_cast<uint32_t>(qzcolor::redChromaOf(r, g, b)) << 16;
 }
 
+// A pixel is white when all three of its bytes are 255, so the white pixels at
+// either end of a line are exactly the pixels covered by the 0xFF bytes at that
+// end; the byte scans of the kernels find them (on any path: a scan gives the
+// same offset however it looks at the bytes).
 uint32_t stripTrail(const uint8_t* line, uint32_t pixelCount) {
     // The last non-0xFF byte at offset k belongs to pixel k / 3; with
     // end = k + 1 that pixel's index plus one is (end + 2) / 3.
-    const size_t bytes = size_t{pixelCount} * 3;
-    const size_t end = qzsimd::scalarPathForced() ? endOfNonWhiteBytes(line, bytes)
-                                                  : qzsimd::endOfBytesNotEqual(line, bytes, 0xFF);
+    const size_t end = qzsimd::endOfBytesNotEqual(line, size_t{pixelCount} * 3, 0xFF);
     return static_cast<uint32_t>((end + 2) / 3);
 }
 
@@ -163,9 +109,7 @@ int32_t rgbtoYCbCr(uint32_t bytesPerLine, uint32_t inputBytes, const uint8_t* in
         const uint32_t end = stripTrail(line, pixelsPerLine);
         if (end == 0) continue;  // all white: the planes already hold white here
         // Pixel end - 1 is not white, so the scan stops inside the line.
-        const size_t begin = (vectors ? qzsimd::firstByteNotEqual(line, size_t{end} * 3, 0xFF)
-                                      : firstNonWhiteByte(line, size_t{end} * 3)) /
-                             3;
+        const size_t begin = qzsimd::firstByteNotEqual(line, size_t{end} * 3, 0xFF) / 3;
         const size_t offset = size_t{i} * stride + begin;
         if (vectors) {
             qzsimd::convertRgbRun(line + 3 * begin, end - begin, y + offset, cb + offset,

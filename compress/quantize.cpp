@@ -28,12 +28,6 @@ inline int32_t quantizeFull(int32_t c, int32_t q) {
     return c >= 0 ? (c + half) / q : (c - half) / q;
 }
 
-// The same for q = 2^shift, without a division: truncation toward zero of a
-// negative value is the negated shift of its magnitude.
-inline int32_t quantizeFullShift(int32_t c, int32_t half, int shift) {
-    return c >= 0 ? (c + half) >> shift : -((half - c) >> shift);
-}
-
 // DC of types 0 and 2: the half step is added whatever the sign, then the
 // quotient truncates toward zero (so -5 by 8 gives 0, -12 by 8 gives -1).
 inline int32_t quantizeDCOnly(int32_t c, int32_t q) {

@@ -18,6 +18,13 @@ inline constexpr int32_t kFlatQuantizer = 8;
 extern const int32_t S_aiLumStdQuantTable[64];
 extern const int32_t S_aiChromStdQuantTable[64];
 
+// c / 2^shift rounded half away from zero (half = 2^shift / 2), without a
+// division: truncation toward zero of a negative value is the negated shift of
+// its magnitude.  The flat quantiser of quantizePlane and of the band kernels.
+inline int32_t quantizeFullShift(int32_t c, int32_t half, int shift) {
+    return c >= 0 ? (c + half) >> shift : -((half - c) >> shift);
+}
+
 // Quantises a transformed plane in place by the block type map (one byte per
 // block, planeWidth / 8 per block row):
 //   type 0: DC only, by table[0];  type 2: DC only, by flatQuant;

@@ -4,8 +4,8 @@
 #include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <utility>
 
@@ -555,9 +555,11 @@ int32_t pipelineQuantShift(const uint8_t* map, int32_t mapLength, const WicketSe
 }
 
 // One component's blocks of a chunk, as the kernels leave them.
+// The coefficients and symbols (8 KiB) live in the settings record's work
+// memory, reused from band to band (reserveChunks()).
 struct ChunkBlocks {
-    alignas(64) int32_t coefficients[kChunkBlocks * 64];
-    alignas(64) uint32_t symbols[kChunkBlocks * 64];
+    int32_t* coefficients;  // kChunkBlocks * 64
+    uint32_t* symbols;      // kChunkBlocks * 64
     uint64_t masks[kChunkBlocks];
     uint8_t wide[kChunkBlocks];
 
@@ -566,6 +568,23 @@ struct ChunkBlocks {
                                 coefficients, symbols, masks, wide);
     }
 };
+
+// Points `count` chunks at the work memory, each array on a 64-byte boundary
+// for the kernels' stores; false when the memory cannot be had.
+bool reserveChunks(WicketSettings* s, ChunkBlocks* chunks, int32_t count) {
+    constexpr size_t kArray = kChunkBlocks * 64;
+    constexpr size_t kAlign = 64 / sizeof(int32_t);
+    if (!reserveWork(s, 2 * kArray * static_cast<size_t>(count) + kAlign - 1, 0)) return false;
+    int32_t* p = s->workPlanes.data();
+    p += (kAlign - reinterpret_cast<std::uintptr_t>(p) / sizeof(int32_t) % kAlign) % kAlign;
+    for (int32_t c = 0; c < count; ++c) {
+        chunks[c].coefficients = p;
+        // The kernels store the symbols as int32 lanes; uint32 may alias them.
+        chunks[c].symbols = reinterpret_cast<uint32_t*>(p + kArray);
+        p += 2 * kArray;
+    }
+    return true;
+}
 
 // Codes block i of a chunk: by the symbol writer when it has room for any
 // block and no AC is wide, else through the coder (codeMaskedBlock() or
@@ -594,89 +613,6 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
     return r;
 }
 
-// --- All-white bands --------------------------------------------------------
-//
-// Margins and the gaps between paragraphs are bands of white paper.  Their
-// bytes depend only on the band's size, its sampling, the quantiser, the
-// restart index and count it starts with, the marker settings and the code
-// tables, so the first white band of each kind is coded and its bytes kept
-// (with the state it leaves) in the settings record, which every band-coding
-// thread owns; the next one is a copy.
-
-constexpr size_t kWhiteBandsKept = 64;
-
-// True when the n bytes at p all equal v.
-bool allBytesAre(const uint8_t* p, size_t n, uint8_t v) {
-    return qzsimd::allBytesEqual(p, n, v);
-}
-
-// What a white band's bytes depend on, besides the code tables.  mode: 0
-// gray (one plane), else the chroma factor h of the interleaved planes.
-std::array<int32_t, 16> whiteBandKey(int32_t mode, int32_t width, int32_t blockRows, int32_t shift,
-                                     const WicketSettings* s, const HuffmanState* coder) {
-    return {mode, width, blockRows, shift, coder->restartIndex, coder->byteStuffing ? 1 : 0,
-            s->restartInterval, s->restartMcuCount, s->emitQMarkers ? 1 : 0, s->padQMarker ? 1 : 0,
-            s->useDeltaDC ? 1 : 0,
-            // The one-plane path leaves the chroma predictors alone unless
-            // the band ends on a restart marker.
-            mode == 0 ? s->prevDC[1] : 0, mode == 0 ? s->prevDC[2] : 0, 0, 0, 0};
-}
-
-// The kept band for this key, or null.  Forgets every kept band when the
-// code tables changed.
-const WicketWhiteBand* findWhiteBand(const std::array<int32_t, 16>& key, const PackedCodes* codes,
-                                     int32_t tableSets, WicketSettings* s) {
-    const size_t words = sizeof(PackedCodes) / sizeof(uint32_t) * static_cast<size_t>(tableSets);
-    const auto* first = reinterpret_cast<const uint32_t*>(codes);
-    if (s->whiteBandCodes.size() != words ||
-        !std::equal(first, first + words, s->whiteBandCodes.begin())) {
-        s->whiteBands.clear();
-        try {
-            s->whiteBandCodes.assign(first, first + words);
-        } catch (const std::bad_alloc&) {
-            s->whiteBandCodes.clear();  // nothing is kept then
-        }
-        return nullptr;
-    }
-    for (const WicketWhiteBand& band : s->whiteBands) {
-        if (band.key == key) return &band;
-    }
-    return nullptr;
-}
-
-// Writes a kept band as the whole output and restores the state it left.
-void replayWhiteBand(const WicketWhiteBand& band, uint8_t* output, int32_t capacity,
-                     int32_t* outLength, WicketSettings* s, HuffmanState* coder) {
-    outputBuffer(output, capacity, coder);
-    std::memcpy(output, band.bytes.data(), band.bytes.size());
-    const auto length = static_cast<int32_t>(band.bytes.size());
-    coder->out = output + length;
-    coder->outCount = length;
-    coder->restartIndex = band.after[0];
-    coder->coefPosition = band.after[1];
-    s->restartMcuCount = band.after[2];
-    for (int c = 0; c < 3; ++c)
-        s->prevDC[c] = band.after[3 + c];
-    *outLength = length;
-}
-
-// Keeps a white band just coded (kWhiteBandsKept at most).
-void keepWhiteBand(const std::array<int32_t, 16>& key, const uint8_t* output, int32_t length,
-                   const WicketSettings* s, const HuffmanState* coder, WicketSettings* keeper) {
-    if (length <= 0 || coder->bitCount != 0) return;
-    try {
-        if (keeper->whiteBands.size() >= kWhiteBandsKept) keeper->whiteBands.clear();
-        WicketWhiteBand band;
-        band.key = key;
-        band.after = {coder->restartIndex, coder->coefPosition, s->restartMcuCount,
-                      s->prevDC[0],        s->prevDC[1],        s->prevDC[2]};
-        band.bytes.assign(output, output + length);
-        keeper->whiteBands.push_back(std::move(band));
-    } catch (const std::bad_alloc&) {
-        // Not keeping it only costs time.
-    }
-}
-
 // wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
 int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows, int32_t h,
                                 int32_t shift, const uint8_t* const* sources, int32_t capacity,
@@ -688,26 +624,9 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
     for (int32_t c = 0; c < 3; ++c)
         wicketSetPlanarZigZag(c, c > 0 ? width / h : width, s);
 
-    const size_t pixels = static_cast<size_t>(width) * 8 * static_cast<size_t>(blockRows);
-    const bool white = allBytesAre(sources[0], pixels, 255) &&
-                       allBytesAre(sources[1], pixels, 128) && allBytesAre(sources[2], pixels, 128);
-    std::array<int32_t, 16> key{};
-    if (white) {
-        key = whiteBandKey(h, width, blockRows, shift, s, coder);
-        const WicketWhiteBand* kept = findWhiteBand(key, codes, 2, s);
-        if (kept != nullptr && kept->bytes.size() <= static_cast<size_t>(capacity)) {
-            replayWhiteBand(*kept, output, capacity, outLength, s, coder);
-            return 0;
-        }
-    }
-
     // A failed allocation gives the result of the plane path's.
-    std::unique_ptr<ChunkBlocks[]> chunks;
-    try {
-        chunks = std::make_unique_for_overwrite<ChunkBlocks[]>(3);
-    } catch (const std::bad_alloc&) {
-        return kWicketMissingArgument;
-    }
+    ChunkBlocks chunks[3];
+    if (!reserveChunks(s, chunks, 3)) return kWicketMissingArgument;
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
@@ -762,9 +681,7 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
         clearPredictors(s);
     }
     note(finishEncoding(outLength, coder));
-    if (failure != 0) return kWicketSizeError;
-    if (white) keepWhiteBand(key, output, *outLength, s, coder, s);
-    return 0;
+    return failure == 0 ? 0 : kWicketSizeError;
 }
 
 // One plane of wicketCompressSeparatedPlanes() through the pipeline.
@@ -775,24 +692,8 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
     packCodes(coder->lumCodes, &codes);
     wicketSetPlanarZigZag(0, width, s);
 
-    const bool white =
-        allBytesAre(source, static_cast<size_t>(width) * 8 * static_cast<size_t>(blockRows), 255);
-    std::array<int32_t, 16> key{};
-    if (white) {
-        key = whiteBandKey(0, width, blockRows, shift, s, coder);
-        const WicketWhiteBand* kept = findWhiteBand(key, &codes, 1, s);
-        if (kept != nullptr && kept->bytes.size() <= static_cast<size_t>(capacity)) {
-            replayWhiteBand(*kept, output, capacity, outLength, s, coder);
-            return 0;
-        }
-    }
-
-    std::unique_ptr<ChunkBlocks> chunk;
-    try {
-        chunk = std::make_unique_for_overwrite<ChunkBlocks>();
-    } catch (const std::bad_alloc&) {
-        return kWicketAllocationFailed;
-    }
+    ChunkBlocks chunk;
+    if (!reserveChunks(s, &chunk, 1)) return kWicketAllocationFailed;
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
@@ -807,8 +708,8 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
         const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
         for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
             const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            chunk->transform(source + rowStart + 8 * static_cast<size_t>(bx0),
-                             static_cast<size_t>(width), n, false, shift);
+            chunk.transform(source + rowStart + 8 * static_cast<size_t>(bx0),
+                            static_cast<size_t>(width), n, false, shift);
             for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
                 if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
                     w.store(coder);
@@ -830,7 +731,7 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
                     s->prevDC[0] = 0;
                     prevBit = bit;
                 }
-                if (codeChunkBlock<true>(*chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
+                if (codeChunkBlock<true>(chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
                     return fail();
                 }
             }
@@ -845,7 +746,6 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
     int32_t length = 0;
     if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
     *outLength = length;
-    if (white) keepWhiteBand(key, output, length, s, coder, s);
     return 0;
 }
 

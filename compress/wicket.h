@@ -11,8 +11,7 @@
 // Two paths give the same bytes.  When every block is fully quantised by a
 // power-of-two flat quantiser (the filter's bands), the band is worked
 // through a few block columns at a time with the vector kernels of
-// compress/simd, flat blocks skip the transform, and all-white bands are
-// coded once per kind and replayed from the settings record.  Otherwise, or
+// compress/simd and flat blocks skip the transform.  Otherwise, or
 // with QZ_FORCE_SCALAR=1 in the environment, whole int32 planes are
 // transformed and quantised first, in portable C++.
 //
@@ -63,14 +62,6 @@ inline constexpr int64_t kWicketWorstChromBlockBits = 1579;
 inline constexpr int64_t kWicketWorstIntervalBytes = 4;  // padding byte, its stuffing, RSTn
 inline constexpr int64_t kWicketWorstBandBytes = 22;     // quantiser marker with fill bytes
 
-// An all-white band as coded once: its bytes, what they depend on, and the
-// coder and settings state it leaves behind (wicket.cpp).
-struct WicketWhiteBand {
-    std::array<int32_t, 16> key{};
-    std::array<int32_t, 6> after{};
-    std::vector<uint8_t> bytes;
-};
-
 struct WicketSettings {
     // Per component: offset from a block's top-left coefficient to the
     // coefficient of zig-zag index k, in that component's plane.
@@ -100,13 +91,11 @@ struct WicketSettings {
     // each call (true only for the first band of an image).
     bool emitQMarkers = false;
 
-    // Working memory reused from call to call: integer planes and the two
+    // Working memory reused from call to call: integer planes (or the
+    // block-column pipeline's coefficient and symbol arrays) and the two
     // block type map copies.
     std::vector<int32_t> workPlanes;
     std::vector<uint8_t> workMaps;
-    // All-white bands coded so far, and the code tables they were coded with.
-    std::vector<WicketWhiteBand> whiteBands;
-    std::vector<uint32_t> whiteBandCodes;
 };
 
 // --- Settings ---------------------------------------------------------------

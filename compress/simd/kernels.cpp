@@ -7,6 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "compress/colorweights.h"
+#include "compress/fdct8.h"
+#include "compress/quantize.h"
+
+// The block kernels keep a block's rows in arrays of vectors and pass them by
+// pointer.  Arm SVE and RISC-V V vectors are sizeless types that cannot live
+// in arrays, and Highway builds SVE targets for dynamic dispatch on aarch64
+// with GCC, so those targets are left out: aarch64 runs the NEON kernels.
+#ifndef HWY_DISABLED_TARGETS
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
+#endif
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "compress/simd/kernels.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -23,21 +35,8 @@ const char* TargetNameHere() {
 
 // --- Colour conversion ------------------------------------------------------
 //
-// Y  = (306 R + 601 G + 117 B + 128) >> 10
-// Cb = ((512 B - 173 R - 339 G + 128) >> 10) + 128
-// Cr = ((512 R - 429 G - 83 B + 128) >> 10) + 128
-// in 32-bit lanes with arithmetic shifts, exactly as colorconvert.cpp; the
+// The formulas of colorweights.h in 32-bit lanes with arithmetic shifts; the
 // results lie in 0..255, so narrowing to bytes does not saturate.
-inline int32_t ScalarY(int32_t r, int32_t g, int32_t b) {
-    return (306 * r + 601 * g + 117 * b + 128) >> 10;
-}
-inline int32_t ScalarCb(int32_t r, int32_t g, int32_t b) {
-    return ((512 * b - 173 * r - 339 * g + 128) >> 10) + 128;
-}
-inline int32_t ScalarCr(int32_t r, int32_t g, int32_t b) {
-    return ((512 * r - 429 * g - 83 * b + 128) >> 10) + 128;
-}
-
 void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_RESTRICT y,
                    uint8_t* HWY_RESTRICT cb, uint8_t* HWY_RESTRICT cr) {
     size_t x = 0;
@@ -45,27 +44,24 @@ void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_R
     const hn::ScalableTag<int32_t> d;
     const hn::Rebind<uint8_t, decltype(d)> d8;
     const size_t n = hn::Lanes(d);
-    const auto round = hn::Set(d, 128);
-    const auto offset = hn::Set(d, 128);
+    using namespace qzcolor;
+    const auto round = hn::Set(d, kRound);
+    const auto offset = hn::Set(d, kChromaOffset);
+    // The weighted sum of one row of weights, rounded and shifted.
+    auto weighted = [&](auto r, auto g, auto b, int32_t wr, int32_t wg, int32_t wb) {
+        return hn::ShiftRight<kShift>(
+            hn::Add(hn::Add(hn::Mul(r, hn::Set(d, wr)), hn::Mul(g, hn::Set(d, wg))),
+                    hn::Add(hn::Mul(b, hn::Set(d, wb)), round)));
+    };
     for (; x + n <= count; x += n) {
         hn::Vec<decltype(d8)> r8, g8, b8;
         hn::LoadInterleaved3(d8, rgb + 3 * x, r8, g8, b8);
         const auto r = hn::PromoteTo(d, r8);
         const auto g = hn::PromoteTo(d, g8);
         const auto b = hn::PromoteTo(d, b8);
-        const auto yv = hn::ShiftRight<10>(
-            hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 306)), hn::Mul(g, hn::Set(d, 601))),
-                    hn::Add(hn::Mul(b, hn::Set(d, 117)), round)));
-        const auto cbv =
-            hn::Add(hn::ShiftRight<10>(
-                        hn::Add(hn::Add(hn::Mul(b, hn::Set(d, 512)), hn::Mul(r, hn::Set(d, -173))),
-                                hn::Add(hn::Mul(g, hn::Set(d, -339)), round))),
-                    offset);
-        const auto crv =
-            hn::Add(hn::ShiftRight<10>(
-                        hn::Add(hn::Add(hn::Mul(r, hn::Set(d, 512)), hn::Mul(g, hn::Set(d, -429))),
-                                hn::Add(hn::Mul(b, hn::Set(d, -83)), round))),
-                    offset);
+        const auto yv = weighted(r, g, b, kYR, kYG, kYB);
+        const auto cbv = hn::Add(weighted(r, g, b, kCbR, kCbG, kCbB), offset);
+        const auto crv = hn::Add(weighted(r, g, b, kCrR, kCrG, kCrB), offset);
         hn::StoreU(hn::DemoteTo(d8, yv), d8, y + x);
         hn::StoreU(hn::DemoteTo(d8, cbv), d8, cb + x);
         hn::StoreU(hn::DemoteTo(d8, crv), d8, cr + x);
@@ -73,30 +69,10 @@ void ConvertRgbRun(const uint8_t* HWY_RESTRICT rgb, size_t count, uint8_t* HWY_R
 #endif
     for (; x < count; ++x) {
         const int32_t r = rgb[3 * x], g = rgb[3 * x + 1], b = rgb[3 * x + 2];
-        y[x] = static_cast<uint8_t>(ScalarY(r, g, b));
-        cb[x] = static_cast<uint8_t>(ScalarCb(r, g, b));
-        cr[x] = static_cast<uint8_t>(ScalarCr(r, g, b));
+        y[x] = static_cast<uint8_t>(qzcolor::lumaOf(r, g, b));
+        cb[x] = static_cast<uint8_t>(qzcolor::blueChromaOf(r, g, b));
+        cr[x] = static_cast<uint8_t>(qzcolor::redChromaOf(r, g, b));
     }
-}
-
-bool AllBytesEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
-    size_t i = 0;
-#if HWY_TARGET != HWY_SCALAR
-    const hn::ScalableTag<uint8_t> d;
-    const size_t lanes = hn::Lanes(d);
-    const auto v = hn::Set(d, value);
-    for (; i + 4 * lanes <= n; i += 4 * lanes) {
-        const auto a = hn::Xor(hn::LoadU(d, p + i), v);
-        const auto b = hn::Xor(hn::LoadU(d, p + i + lanes), v);
-        const auto c = hn::Xor(hn::LoadU(d, p + i + 2 * lanes), v);
-        const auto e = hn::Xor(hn::LoadU(d, p + i + 3 * lanes), v);
-        if (!hn::AllTrue(d, hn::Eq(hn::Or(hn::Or(a, b), hn::Or(c, e)), hn::Zero(d)))) return false;
-    }
-#endif
-    for (; i < n; ++i) {
-        if (p[i] != value) return false;
-    }
-    return true;
 }
 
 size_t FirstByteNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value) {
@@ -135,47 +111,9 @@ size_t EndOfBytesNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value
 
 // --- Blocks: level shift, forward DCT, quantisation, non-zero mask ----------
 
-// The flat quantiser 2^shift with rounding half away from zero:
-// c >= 0: (c + half) >> shift; c < 0: -((half - c) >> shift).
-inline int32_t QuantizeScalar(int32_t c, int32_t half, int shift) {
-    return c >= 0 ? (c + half) >> shift : -((half - c) >> shift);
-}
-
 #if HWY_TARGET == HWY_SCALAR
-// Without vectors (the fallback target): the transform of fdct.cpp on one
-// block of width 8, then the same quantisation and mask.
-template <int kEvenShift, int kOddShift, int32_t kOddRound>
-inline void ScalarTransform8(int32_t* d, ptrdiff_t stride) {
-    const int32_t d0 = d[0], d1 = d[stride], d2 = d[2 * stride], d3 = d[3 * stride];
-    const int32_t d4 = d[4 * stride], d5 = d[5 * stride], d6 = d[6 * stride];
-    const int32_t d7 = d[7 * stride];
-    int32_t tmp0 = d0 + d7, tmp7 = d0 - d7, tmp1 = d1 + d6, tmp6 = d1 - d6;
-    int32_t tmp2 = d2 + d5, tmp5 = d2 - d5, tmp3 = d3 + d4, tmp4 = d3 - d4;
-    const int32_t tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
-    const int32_t tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
-    d[0] = (tmp10 + tmp11) >> kEvenShift;
-    d[4 * stride] = (tmp10 - tmp11) >> kEvenShift;
-    const int32_t z1e = (tmp12 + tmp13) * 4433;
-    d[2 * stride] = (z1e + tmp13 * 6270 + kOddRound) >> kOddShift;
-    d[6 * stride] = (z1e - tmp12 * 15137 + kOddRound) >> kOddShift;
-    int32_t z1 = tmp4 + tmp7, z2 = tmp5 + tmp6, z3 = tmp4 + tmp6, z4 = tmp5 + tmp7;
-    const int32_t z5 = (z3 + z4) * 9633;
-    tmp4 *= 2446;
-    tmp5 *= 16819;
-    tmp6 *= 25172;
-    tmp7 *= 12299;
-    z1 *= -7373;
-    z2 *= -20995;
-    z3 *= -16069;
-    z4 *= -3196;
-    z3 += z5;
-    z4 += z5;
-    d[7 * stride] = (tmp4 + z1 + z3 + kOddRound) >> kOddShift;
-    d[5 * stride] = (tmp5 + z2 + z4 + kOddRound) >> kOddShift;
-    d[3 * stride] = (tmp6 + z2 + z3 + kOddRound) >> kOddShift;
-    d[1 * stride] = (tmp7 + z1 + z4 + kOddRound) >> kOddShift;
-}
-
+// Without vectors (the fallback target): the passes of fdct8.h on one block
+// of width 8, then the same quantisation and mask.
 void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
                      int quantShift, int32_t* HWY_RESTRICT coefficients,
                      uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
@@ -190,13 +128,13 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
             }
         }
         for (size_t r = 0; r < 8; ++r)
-            ScalarTransform8<0, 13, 1 << 12>(c + 8 * r, 1);
+            qzfdct::rowPass(c + 8 * r);
         for (size_t x = 0; x < 8; ++x)
-            ScalarTransform8<2, 15, 0>(c + x, 8);
+            qzfdct::columnPass(c + x, 8);
         uint64_t mask = 0;
         uint8_t isWide = 0;
         for (size_t k = 0; k < 64; ++k) {
-            const int32_t q = QuantizeScalar(c[k], half, quantShift);
+            const int32_t q = quantizeFullShift(c[k], half, quantShift);
             c[k] = q;
             mask |= uint64_t{q != 0} << k;
             const uint32_t magnitude = static_cast<uint32_t>(q < 0 ? -q : q);
@@ -221,11 +159,12 @@ using VB = hn::Vec<DB>;
 constexpr size_t kLanes = hn::MaxLanes(DB());
 constexpr size_t kHalves = 8 / kLanes;  // vectors per row: 1 or 2
 
-// One 1-D pass of fdct.cpp over eight vectors, lane by lane: the same
+// One 1-D pass of fdct8.h over eight vectors, lane by lane: the same
 // operations in the same 32-bit integers, so every lane gets exactly the
 // value the scalar transform8() computes.
 template <int kEvenShift, int kOddShift, int32_t kOddRound>
 HWY_INLINE void Transform8(DB d, VB* x) {
+    using namespace qzfdct;
     const VB tmp0 = hn::Add(x[0], x[7]), tmp7 = hn::Sub(x[0], x[7]);
     const VB tmp1 = hn::Add(x[1], x[6]), tmp6 = hn::Sub(x[1], x[6]);
     const VB tmp2 = hn::Add(x[2], x[5]), tmp5 = hn::Sub(x[2], x[5]);
@@ -236,22 +175,22 @@ HWY_INLINE void Transform8(DB d, VB* x) {
     const VB tmp11 = hn::Add(tmp1, tmp2), tmp12 = hn::Sub(tmp1, tmp2);
     x[0] = hn::ShiftRight<kEvenShift>(hn::Add(tmp10, tmp11));
     x[4] = hn::ShiftRight<kEvenShift>(hn::Sub(tmp10, tmp11));
-    const VB z1e = hn::Mul(hn::Add(tmp12, tmp13), hn::Set(d, 4433));
-    x[2] =
-        hn::ShiftRight<kOddShift>(hn::Add(hn::Add(z1e, hn::Mul(tmp13, hn::Set(d, 6270))), round));
-    x[6] =
-        hn::ShiftRight<kOddShift>(hn::Add(hn::Sub(z1e, hn::Mul(tmp12, hn::Set(d, 15137))), round));
+    const VB z1e = hn::Mul(hn::Add(tmp12, tmp13), hn::Set(d, FIX_0_541196100));
+    x[2] = hn::ShiftRight<kOddShift>(
+        hn::Add(hn::Add(z1e, hn::Mul(tmp13, hn::Set(d, FIX_0_765366865))), round));
+    x[6] = hn::ShiftRight<kOddShift>(
+        hn::Add(hn::Sub(z1e, hn::Mul(tmp12, hn::Set(d, FIX_1_847759065))), round));
 
-    const VB z1 = hn::Mul(hn::Add(tmp4, tmp7), hn::Set(d, -7373));
-    const VB z2 = hn::Mul(hn::Add(tmp5, tmp6), hn::Set(d, -20995));
+    const VB z1 = hn::Mul(hn::Add(tmp4, tmp7), hn::Set(d, -FIX_0_899976223));
+    const VB z2 = hn::Mul(hn::Add(tmp5, tmp6), hn::Set(d, -FIX_2_562915447));
     const VB z3s = hn::Add(tmp4, tmp6), z4s = hn::Add(tmp5, tmp7);
-    const VB z5 = hn::Mul(hn::Add(z3s, z4s), hn::Set(d, 9633));
-    const VB z3 = hn::Add(hn::Mul(z3s, hn::Set(d, -16069)), z5);
-    const VB z4 = hn::Add(hn::Mul(z4s, hn::Set(d, -3196)), z5);
-    const VB t4 = hn::Mul(tmp4, hn::Set(d, 2446));
-    const VB t5 = hn::Mul(tmp5, hn::Set(d, 16819));
-    const VB t6 = hn::Mul(tmp6, hn::Set(d, 25172));
-    const VB t7 = hn::Mul(tmp7, hn::Set(d, 12299));
+    const VB z5 = hn::Mul(hn::Add(z3s, z4s), hn::Set(d, FIX_1_175875602));
+    const VB z3 = hn::Add(hn::Mul(z3s, hn::Set(d, -FIX_1_961570560)), z5);
+    const VB z4 = hn::Add(hn::Mul(z4s, hn::Set(d, -FIX_0_390180644)), z5);
+    const VB t4 = hn::Mul(tmp4, hn::Set(d, FIX_0_298631336));
+    const VB t5 = hn::Mul(tmp5, hn::Set(d, FIX_2_053119869));
+    const VB t6 = hn::Mul(tmp6, hn::Set(d, FIX_3_072711026));
+    const VB t7 = hn::Mul(tmp7, hn::Set(d, FIX_1_501321110));
     x[7] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t4, z1), hn::Add(z3, round)));
     x[5] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t5, z2), hn::Add(z4, round)));
     x[3] = hn::ShiftRight<kOddShift>(hn::Add(hn::Add(t6, z2), hn::Add(z3, round)));
@@ -362,7 +301,7 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
         for (size_t k = 1; k < 8 * kHalves; ++k)
             same = hn::And(same, hn::Eq(v[k], first));
         if (hn::AllTrue(d, same)) {
-            const int32_t dc = QuantizeScalar(16 * hn::GetLane(v[0]), half, quantShift);
+            const int32_t dc = quantizeFullShift(16 * hn::GetLane(v[0]), half, quantShift);
             for (size_t k = 0; k < 64; k += kLanes)
                 hn::StoreU(zero, d, coef + k);
             coef[0] = dc;
@@ -374,10 +313,11 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
         // Pass 1 along the rows: transpose so that each vector holds one
         // column (lanes = rows), transform, transpose back.
         Transpose8x8(d, v);
-        TransformAll<0, 13, 1 << 12>(d, v);
+        TransformAll<qzfdct::kRowEvenShift, qzfdct::kRowOddShift, qzfdct::kRowOddRound>(d, v);
         Transpose8x8(d, v);
         // Pass 2 down the columns: each vector is a row (lanes = columns).
-        TransformAll<2, 15, 0>(d, v);
+        TransformAll<qzfdct::kColumnEvenShift, qzfdct::kColumnOddShift, qzfdct::kColumnOddRound>(d,
+                                                                                                 v);
 
         // Quantise; then the coding size and amplitude bits of every value.
         // The size is the bit length of the magnitude a: converted to float
@@ -428,7 +368,6 @@ namespace qzsimd {
 HWY_EXPORT(TargetNameHere);
 HWY_EXPORT(ConvertRgbRun);
 HWY_EXPORT(TransformBlocks);
-HWY_EXPORT(AllBytesEqual);
 HWY_EXPORT(FirstByteNotEqual);
 HWY_EXPORT(EndOfBytesNotEqual);
 
@@ -460,10 +399,6 @@ const char* kernelTargetName() {
 
 void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr) {
     HWY_DYNAMIC_DISPATCH(ConvertRgbRun)(rgb, count, y, cb, cr);
-}
-
-bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value) {
-    return HWY_DYNAMIC_DISPATCH(AllBytesEqual)(p, n, value);
 }
 
 size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value) {

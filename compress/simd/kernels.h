@@ -30,8 +30,6 @@ const char* kernelTargetName();
 // with the 10-bit fixed-point JFIF formulas of colorconvert.cpp.
 void convertRgbRun(const uint8_t* rgb, size_t count, uint8_t* y, uint8_t* cb, uint8_t* cr);
 
-// True when the n bytes at p all equal value.
-bool allBytesEqual(const uint8_t* p, size_t n, uint8_t value);
 // Offset of the first of the n bytes at p that differs from value, or n.
 size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value);
 // One past the offset of the last of the n bytes at p that differs from
