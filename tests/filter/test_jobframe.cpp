@@ -6,10 +6,10 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/harness/filter_run.h"
+#include "tests/harness/tempdir.h"
 
 namespace {
 
@@ -95,13 +95,8 @@ TEST(JobFrameInput, PdfOnStandardInputIsCopiedPassedLastAndRemoved) {
 }
 
 TEST(JobFrameInput, NamedPdfIsPassedAsIsAndKept) {
-    std::string pdf = (std::filesystem::temp_directory_path() / "quenzel-jobframe-in.pdf").string();
-    {
-        FILE* f = std::fopen(pdf.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fputs("%PDF-1.4\n", f);
-        std::fclose(f);
-    }
+    const harness::TempDir dir;
+    const std::string pdf = dir.write("in.pdf", std::string("%PDF-1.4\n"));
     FilterRunOptions o = smallJob(1);
     o.args = harness::filterArgs("1", "", pdf);
     FilterRun r = harness::runFilter(o);
@@ -110,7 +105,6 @@ TEST(JobFrameInput, NamedPdfIsPassedAsIsAndKept) {
     EXPECT_EQ(r.fakeCalls[0].back(), pdf);
     EXPECT_TRUE(std::filesystem::exists(pdf));
     EXPECT_FALSE(contains(r.err, "copying to temp print file"));
-    std::filesystem::remove(pdf);
 }
 
 // A full disk while the PDF is copied is an error, not a silently truncated
@@ -132,10 +126,8 @@ TEST(JobFrameInput, FailedCopyOfThePdfIsReportedAndCleanedUp) {
 
 TEST(JobFrameChild, MissingPdftorasterFailsTheJob) {
     FilterRunOptions o = smallJob(1);
-    std::string empty =
-        (std::filesystem::temp_directory_path() / "quenzel-empty-serverbin").string();
-    std::filesystem::create_directories(empty);
-    o.serverBin = empty;
+    const harness::TempDir empty;
+    o.serverBin = empty.path();
     FilterRun r = harness::runFilter(o);
     EXPECT_TRUE(r.exited && r.exitCode != 0) << r.describe();
     EXPECT_TRUE(contains(r.err, "ERROR: Unable to exec pdftoraster!: No such file or directory"))
@@ -159,14 +151,6 @@ TEST(JobFrameChild, PdftorasterKilledBySignalFailsTheJob) {
     FilterRun r = harness::runFilter(o);
     EXPECT_TRUE(r.exitedWith(1)) << r.describe();
     EXPECT_TRUE(contains(r.err, "ERROR: pdftoraster was killed by signal 11\n")) << r.err;
-}
-
-std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = (std::filesystem::temp_directory_path() / name).string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path;
 }
 
 // Regression: a raster libcups refused, or one cut inside a header or a page,
@@ -207,10 +191,11 @@ TEST(JobFrameRaster, RejectedMissingOrCutRasterFailsTheJobWithItsReason) {
          std::vector<uint8_t>(good.begin(), good.begin() + headerBytes - 100),
          "ended inside the header of page 1", false},
     };
+    const harness::TempDir dir;
     for (const Case& c : cases) {
         FilterRunOptions o = smallJob(1);
         o.raster.reset();
-        if (!c.bytes.empty()) o.rasterFile = writeTemp("quenzel-raster-case.ras", c.bytes);
+        if (!c.bytes.empty()) o.rasterFile = dir.write("case.ras", c.bytes);
         FilterRun r = harness::runFilter(o);
         EXPECT_TRUE(r.exitedWith(1)) << c.what << ": " << r.describe();
         EXPECT_TRUE(contains(r.err, std::string("ERROR: Unable to print this job: ")))
@@ -355,8 +340,8 @@ TEST(JobFrameCancel, CancelEndsTheJobWhateverTheChildDoes) {
         EXPECT_FALSE(contains(r.err, "ERROR:")) << r.err;
     }
     {
-        std::string fifo = (std::filesystem::temp_directory_path() / "quenzel-fifo.ppd").string();
-        std::filesystem::remove(fifo);
+        const harness::TempDir dir;
+        const std::string fifo = dir.file("fifo.ppd");
         ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         FilterRunOptions o = smallJob(1);
         o.ppd = fifo;
@@ -365,7 +350,6 @@ TEST(JobFrameCancel, CancelEndsTheJobWhateverTheChildDoes) {
         EXPECT_TRUE(r.exitedWith(0)) << "PPD is a FIFO: " << r.describe();
         EXPECT_TRUE(contains(r.err, "is not read: it is not a regular file")) << r.err;
         EXPECT_TRUE(endsWithTrailer(r));
-        std::filesystem::remove(fifo);
     }
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 using harness::Pattern;
 using pagetest::JobResult;
-using pagetest::TempDir;
+using harness::TempDir;
 
 harness::RasterSpec photoPages(int count, bool duplex) {
     harness::PageSpec page = pagetest::smallPage(Pattern::Photo);

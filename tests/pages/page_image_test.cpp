@@ -14,7 +14,7 @@ namespace {
 
 using harness::Pattern;
 using pagetest::JobResult;
-using pagetest::TempDir;
+using harness::TempDir;
 
 constexpr int kBorderNone = 1;  // BorderType eNoBorder
 constexpr int kBorderWith = 2;  // BorderType eWithBorder

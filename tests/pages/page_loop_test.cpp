@@ -11,7 +11,7 @@ namespace {
 
 using harness::Pattern;
 using pagetest::JobResult;
-using pagetest::TempDir;
+using harness::TempDir;
 
 // Each raster page is announced once, with its own header's NumCopies.
 TEST(PageLoop, PageLinesCarryTheCountAndTheHeadersCopies) {

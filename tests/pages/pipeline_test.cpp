@@ -12,7 +12,7 @@ namespace {
 
 using harness::Pattern;
 using pagetest::JobResult;
-using pagetest::TempDir;
+using harness::TempDir;
 
 // The job's bytes with the date stamp (the only part that changes from run to
 // run) cut out.
