@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/harness/filter_run.h"
+#include "tests/harness/jobtext.h"
 #include "tests/harness/tempdir.h"
 
 namespace {
@@ -16,47 +17,13 @@ namespace {
 using harness::FilterRun;
 using harness::FilterRunOptions;
 
-constexpr char kUel[] = "\x1b%-12345X";
-
-harness::PageSpec smallPage() {
-    harness::PageSpec page;
-    page.width = 400;
-    page.height = 300;
-    page.resX = page.resY = 600;
-    page.pattern = harness::Pattern::Text;
-    return page;
-}
-
-FilterRunOptions smallJob(int pages) {
-    FilterRunOptions o;
-    o.stdinBytes = {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'};
-    o.raster = harness::RasterSpec::uniform(smallPage(), pages);
-    o.timeout = std::chrono::seconds(60);
-    return o;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::string outText(const FilterRun& r) {
-    return std::string(r.out.begin(), r.out.end());
-}
-
-// The job ends with EndSession and the PJL trailer.
-bool endsWithTrailer(const FilterRun& r) {
-    const std::string tail = std::string("\x49\x42") + kUel + "@PJL EOJ\n@PJL LPORTROTATE\n" + kUel;
-    std::string out = outText(r);
-    return out.size() >= tail.size() &&
-           out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
+using harness::contains;
+using harness::countOf;
+using harness::endsWithTrailer;
+using harness::kUel;
+using harness::outText;
+using harness::smallJob;
+using harness::smallPage;
 
 TEST(JobFrameArguments, WrongArgumentCountsAreUsageErrorsBeforeAnythingStarts) {
     for (size_t count : {5u, 8u}) {
@@ -253,7 +220,7 @@ TEST(JobFrameEnvironment, BannerPageJobPrintsOnePageWithoutBinding) {
         page.duplex = true;
     FilterRun r = harness::runFilter(o);
     EXPECT_TRUE(r.exitedWith(0)) << r.describe();
-    EXPECT_EQ(countOf(r.err, "PAGE: "), 1) << r.err;
+    EXPECT_EQ(countOf(r.err, "PAGE: "), 1u) << r.err;
     EXPECT_TRUE(contains(outText(r), "@PJL SET DUPLEX=ON\n"));
     EXPECT_FALSE(contains(outText(r), "BINDING"));
     EXPECT_TRUE(endsWithTrailer(r));
@@ -280,7 +247,7 @@ TEST(JobFrameCancel, SigtermMidJobFinishesThePageAndClosesTheSession) {
     ASSERT_TRUE(r.sigtermSent) << r.describe();
     EXPECT_TRUE(r.exitedWith(0)) << r.describe();
     EXPECT_TRUE(contains(r.err, "IS terminated 1\n")) << r.err;
-    EXPECT_LT(countOf(r.err, "PAGE: "), 10);
+    EXPECT_LT(countOf(r.err, "PAGE: "), 10u);
     EXPECT_TRUE(endsWithTrailer(r));
     EXPECT_FALSE(r.groupOutlived);
 }
@@ -389,8 +356,8 @@ TEST(JobFrameMessages, PdftorasterMessagesKeepTheirOwnLines) {
     o.extraEnv = {{"QZ_FAKE_STDERR", "DEBUG: from the child\nERROR: child trouble\n"}};
     FilterRun r = harness::runFilter(o);
     ASSERT_TRUE(r.exitedWith(0)) << r.describe();
-    EXPECT_EQ(countOf(r.err, "\nDEBUG: from the child\n"), 2) << r.err;
-    EXPECT_EQ(countOf(r.err, "\nERROR: child trouble\n"), 2) << r.err;
+    EXPECT_EQ(countOf(r.err, "\nDEBUG: from the child\n"), 2u) << r.err;
+    EXPECT_EQ(countOf(r.err, "\nERROR: child trouble\n"), 2u) << r.err;
 }
 
 // Regression: an option value with a line feed became a spooler line of its

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/harness/filter_run.h"
+#include "tests/harness/jobtext.h"
 #include "tests/harness/raster.h"
 
 namespace {
@@ -27,23 +28,7 @@ uint64_t fnv1a(const std::vector<uint8_t>& bytes) {
     return h;
 }
 
-// Replaces the value of "@PJL SET FDATETIME=" up to its line end with "X".
-std::vector<uint8_t> maskDate(std::vector<uint8_t> job) {
-    static const std::string key = "@PJL SET FDATETIME=";
-    const std::string text(job.begin(), job.begin() + std::min<size_t>(job.size(), 4096));
-    const size_t at = text.find(key);
-    if (at == std::string::npos) return job;
-    const size_t from = at + key.size();
-    const size_t end = text.find('\n', from);
-    if (end == std::string::npos) return job;
-    job.erase(job.begin() + static_cast<std::ptrdiff_t>(from),
-              job.begin() + static_cast<std::ptrdiff_t>(end));
-    job.insert(job.begin() + static_cast<std::ptrdiff_t>(from), 'X');
-    return job;
-}
-
-harness::PageSpec page(Pattern pattern, bool color, unsigned width, unsigned height,
-                       unsigned res) {
+harness::PageSpec page(Pattern pattern, bool color, unsigned width, unsigned height, unsigned res) {
     harness::PageSpec p;
     p.width = width;
     p.height = height;
@@ -73,7 +58,7 @@ uint64_t runCase(const GoldenCase& c, std::string* describe) {
     const harness::FilterRun r = harness::runFilter(o);
     *describe = r.describe();
     if (!r.exitedWith(0)) return 0;
-    return fnv1a(maskDate(r.out));
+    return fnv1a(harness::maskDate(r.out));
 }
 
 harness::RasterSpec pages(const harness::PageSpec& p, int count, bool duplex = false) {
@@ -129,8 +114,7 @@ std::vector<GoldenCase> cases() {
         {"SolidGray", page(Pattern::Solid, false, 800, 600, 300), 1, ""},
         {"Mirrored", mirror, 1, ""},
         {"CustomSize", margins, 1, "PageSize=Custom.4x1in"},
-        {"EdgeToEdgeDraft", page(Pattern::Text, true, 1275, 1650, 150), 1,
-         "PageSize=A4.FullBleed"},
+        {"EdgeToEdgeDraft", page(Pattern::Text, true, 1275, 1650, 150), 1, "PageSize=A4.FullBleed"},
     };
     const uint64_t contentHashes[] = {
 #include "golden_content.inc"

@@ -6,23 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/harness/jobtext.h"
 #include "tests/pages/pagejob.h"
 
 namespace {
 
 using harness::Pattern;
-using pagetest::JobResult;
 using harness::TempDir;
-
-// The job's bytes with the date stamp (the only part that changes from run to
-// run) cut out.
-std::vector<uint8_t> withoutDate(const std::vector<uint8_t>& job) {
-    static const std::string key = "@PJL SET FDATETIME=";
-    std::string text(job.begin(), job.end());
-    const size_t at = text.find(key);
-    if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
-    return {text.begin(), text.end()};
-}
+using pagetest::JobResult;
 
 harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
                                   const std::string& copies = "1", const std::string& ticket = "") {
@@ -69,7 +60,7 @@ TEST(BandPipeline, OneAndManyCoderThreadsGiveTheSameBytes) {
         ASSERT_TRUE(many.run.exitedWith(0)) << many.run.describe();
         EXPECT_EQ(one.job.pages.size(), 11u);  // 1/2 1/2 3/4 3/4 5/W 5
         EXPECT_EQ(one.issues(), "");
-        EXPECT_TRUE(withoutDate(one.run.out) == withoutDate(many.run.out));
+        EXPECT_TRUE(harness::maskDate(one.run.out) == harness::maskDate(many.run.out));
     }
 }
 
