@@ -14,8 +14,8 @@
 namespace {
 
 using harness::Pattern;
-using pagetest::JobResult;
 using harness::TempDir;
+using pagetest::JobResult;
 
 harness::RasterSpec photoPages(int count, bool duplex) {
     harness::PageSpec page = pagetest::smallPage(Pattern::Photo);

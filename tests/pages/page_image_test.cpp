@@ -13,8 +13,8 @@
 namespace {
 
 using harness::Pattern;
-using pagetest::JobResult;
 using harness::TempDir;
+using pagetest::JobResult;
 
 constexpr int kBorderNone = 1;  // BorderType eNoBorder
 constexpr int kBorderWith = 2;  // BorderType eWithBorder

@@ -2,6 +2,8 @@
 
 #include "compress/colorconvert.h"
 
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -175,6 +177,29 @@ JobResult runJob(const harness::TempDir& dir, const harness::RasterSpec& spec,
     }
     r.job = inspect::inspectJob(r.run.out, options);
     return r;
+}
+
+harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
+                                  const std::string& copies, const std::string& ticket) {
+    harness::FilterRunOptions o;
+    o.args = harness::filterArgs(copies, ticket);
+    o.extraEnv = std::move(env);
+    return o;
+}
+
+size_t countLines(const JobResult& r, const std::string& prefix) {
+    return r.errLines(prefix).size();
+}
+
+void expectClosedSession(const JobResult& r, bool warningsAllowed) {
+    EXPECT_TRUE(r.job.complete) << r.run.describe();
+    if (warningsAllowed) {
+        EXPECT_TRUE(r.job.ok()) << r.issues();
+    } else {
+        EXPECT_EQ(r.issues(), "");
+    }
+    for (const inspect::PageInfo& page : r.job.pages)
+        EXPECT_TRUE(page.complete);
 }
 
 double psnrOverRaster(const inspect::PageImage& printed, const std::vector<uint8_t>& raster,

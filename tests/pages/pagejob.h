@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/harness/filter_run.h"
@@ -39,6 +40,19 @@ struct JobResult {
 // The job is inspected and, unless `keepSides` is false, every page side kept.
 JobResult runJob(const harness::TempDir& dir, const harness::RasterSpec& spec,
                  harness::FilterRunOptions o = {}, bool keepSides = true);
+
+// Options for runJob(): the filter's arguments for `copies` and `ticket`, and
+// `env` added to its environment.
+harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
+                                  const std::string& copies = "1", const std::string& ticket = "");
+
+// How many lines of standard error start with `prefix`.
+size_t countLines(const JobResult& r, const std::string& prefix);
+
+// Every page the printer got was closed, and the session too, with every
+// operator in sequence.  The inspector must find nothing at all unless
+// `warningsAllowed` (a page cut before its first image is only a warning).
+void expectClosedSession(const JobResult& r, bool warningsAllowed = false);
 
 // PSNR in dB over the top-left width x height area of `printed` against
 // `raster` (rows of width x channels samples); 99 for identical samples.
