@@ -188,29 +188,17 @@ int ParseHeaderStringInfo(char* text, size_t length, AlertWidths* widths) {
     return 0;
 }
 
-namespace {
-
-// Items one walk of a tree may visit.  A sound tree visits each item once, and
-// every item takes at least one byte; a container whose length is shorter than
-// its contents makes its parent walk them again, nested up to kAlertMaxDepth
-// deep, which without a bound takes exponential time (found by fuzzing: a
-// 484-byte answer held the status thread for half an hour).
-thread_local uint64_t gItemsLeft = 0;
-
-}  // namespace
-
 int ParseExtAlert(const char* path, const AlertBlock& block, size_t position, int a, int b,
                   PSSDALERTINFO* current, std::vector<PSSDALERTINFO>* alerts, int* count,
-                  const AlertWidths& w, int depth) {
-    if (depth == 0) gItemsLeft = 4 * uint64_t{block.size} + 64;
+                  const AlertWidths& w, uint64_t& itemsLeft, int depth) {
     size_t pos = position;
     uint64_t elements = 0;
     if (!GetNoOfElement(block, pos, w, &elements)) return -1;
 
     std::array<char, kAlertTextField> scratch{};
     for (uint64_t i = 0; i < elements; ++i) {
-        if (gItemsLeft == 0) return -1;
-        --gItemsLeft;
+        if (itemsLeft == 0) return -1;
+        --itemsLeft;
         int identifier = 0;
         int type = 0;
         if (!GetItemInfo(block, pos, w, &identifier, &type)) return -1;
@@ -239,8 +227,8 @@ int ParseExtAlert(const char* path, const AlertBlock& block, size_t position, in
                 ++b;
             }
             if (named && std::strstr(child, "1.2") != nullptr && depth < kAlertMaxDepth) {
-                if (ParseExtAlert(child, block, pos, a, b, current, alerts, count, w, depth + 1) ==
-                    -1) {
+                if (ParseExtAlert(child, block, pos, a, b, current, alerts, count, w, itemsLeft,
+                                  depth + 1) == -1) {
                     return -1;
                 }
             }
@@ -304,7 +292,14 @@ int ParseRawDataForAlerts(const uint8_t* block, size_t available,
 
     AlertBlock tree{block, size};
     PSSDALERTINFO* first = (alerts != nullptr && !alerts->empty()) ? &alerts->front() : nullptr;
-    return ParseExtAlert("1", tree, kAlertTreeOffset, 0, 0, first, alerts, count, widths);
+    // Items the walk may visit.  A sound tree visits each item once, and every
+    // item takes at least one byte; a container whose length is shorter than its
+    // contents makes its parent walk them again, nested up to kAlertMaxDepth
+    // deep, which without a bound takes exponential time (found by fuzzing: a
+    // 484-byte answer held the status thread for half an hour).
+    uint64_t itemsLeft = 4 * uint64_t{tree.size} + 64;
+    return ParseExtAlert("1", tree, kAlertTreeOffset, 0, 0, first, alerts, count, widths,
+                         itemsLeft);
 }
 
 int GetExtAlertInformation(const uint8_t* response, int length, std::vector<PSSDALERTINFO>* alerts,

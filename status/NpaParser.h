@@ -100,10 +100,12 @@ int ParseHeaderStringInfo(char* text, size_t length, AlertWidths* widths);
 
 // Walks the container at `position` whose path is `path`.  `alertNumber` and
 // `entryNumber` are this level's copies; `current` is the alert values go to
-// (none while counting).  0, or -1 when an item breaks the block's bounds.
+// (none while counting).  Every item visited, at any depth, takes one from
+// `itemsLeft`; the walk fails when none is left.  0, or -1 when an item breaks
+// the block's bounds or the budget runs out.
 int ParseExtAlert(const char* path, const AlertBlock& block, size_t position, int alertNumber,
                   int entryNumber, PSSDALERTINFO* current, std::vector<PSSDALERTINFO>* alerts,
-                  int* count, const AlertWidths& widths, int depth = 0);
+                  int* count, const AlertWidths& widths, uint64_t& itemsLeft, int depth = 0);
 
 // Item readers.  Each checks that what it reads lies inside the block and
 // returns false otherwise; positions advance by whole fields.

@@ -143,4 +143,25 @@ TEST(CbufferConcurrency, ProducerAndConsumerKeepTheByteOrder) {
     cbufferFree(&ring);
 }
 
+// The print thread writes straight from the ring: a span that runs to the
+// end of the storage, then the wrapped rest.
+TEST_F(CbufferTest, PeekGivesTheHeldBytesInOneOrTwoPiecesAndSkipRemovesThem) {
+    const uint8_t first[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(cbufferWriteBytes(&ring, first, 8));
+    ASSERT_TRUE(cbufferSkipBytes(&ring, 8));
+    const uint8_t wrap[6] = {10, 11, 12, 13, 14, 15};
+    ASSERT_TRUE(cbufferWriteBytes(&ring, wrap, 6));  // slots 8, 9, 10, then 0, 1, 2
+    const uint8_t* data = nullptr;
+    ASSERT_EQ(cbufferPeekContiguous(&ring, &data), 3u);
+    EXPECT_EQ(data[0], 10);
+    EXPECT_EQ(cbufferGetAvailableBytes(&ring), 6u);  // peeking removes nothing
+    EXPECT_FALSE(cbufferSkipBytes(&ring, 7));
+    ASSERT_TRUE(cbufferSkipBytes(&ring, 3));
+    ASSERT_EQ(cbufferPeekContiguous(&ring, &data), 3u);
+    EXPECT_EQ(data[2], 15);
+    ASSERT_TRUE(cbufferSkipBytes(&ring, 3));
+    EXPECT_EQ(cbufferPeekContiguous(&ring, &data), 0u);
+    EXPECT_TRUE(cbufferIsEmpty(&ring));
+}
+
 }  // namespace

@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The coder builds its decoding tables on first use, which is the slow
     // part: one coder serves every input, reset to a fresh stream each time
     // (its code tables never change).
-    static HuffmanState& coder = *new HuffmanState;
-    static WicketSettings& settings = *new WicketSettings;
+    static HuffmanState coder;
+    static WicketSettings settings;
     static const bool built = [] {
         setHuffman(&coder);
         return initialize(&coder) == 0;

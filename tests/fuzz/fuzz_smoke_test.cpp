@@ -100,8 +100,7 @@ namespace {
 // exponential time; this 484-byte answer held the status thread for half an
 // hour.  The walk is now bounded by the block's size.
 TEST(StatusFuzzSmoke, RegressionShortNestedContainersEndQuickly) {
-    std::ifstream in(std::string(QZ_TEST_DATA_DIR) +
-                         "/../fuzz/seeds/status/regression-short-nested-containers.bin",
+    std::ifstream in(QZ_FUZZ_SEEDS_DIR "/status/regression-short-nested-containers.bin",
                      std::ios::binary);
     Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_EQ(b.size(), 484u);

@@ -14,8 +14,8 @@
 namespace {
 
 using harness::Pattern;
+using harness::TempDir;
 using pagetest::JobResult;
-using pagetest::TempDir;
 
 harness::RasterSpec photoPages(int count, bool duplex) {
     harness::PageSpec page = pagetest::smallPage(Pattern::Photo);

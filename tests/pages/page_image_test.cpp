@@ -13,8 +13,8 @@
 namespace {
 
 using harness::Pattern;
+using harness::TempDir;
 using pagetest::JobResult;
-using pagetest::TempDir;
 
 constexpr int kBorderNone = 1;  // BorderType eNoBorder
 constexpr int kBorderWith = 2;  // BorderType eWithBorder

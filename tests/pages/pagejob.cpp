@@ -2,24 +2,21 @@
 
 #include "compress/colorconvert.h"
 
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
 namespace pagetest {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A libjpeg fatal error jumps back to the call that set `jump`.
 struct JpegError {
@@ -111,23 +108,6 @@ double psnrOf(uint64_t squaredError, double samples) {
 
 }  // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "qz-pages-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
-
-std::string TempDir::write(const std::string& name, const std::string& text) const {
-    const std::string file = path_ + "/" + name;
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-}
-
 harness::PageSpec smallPage(harness::Pattern pattern, bool color) {
     harness::PageSpec page;
     page.width = 400;
@@ -174,8 +154,8 @@ std::vector<std::string> JobResult::errLines(const std::string& prefix) const {
     return lines;
 }
 
-JobResult runJob(const TempDir& dir, const harness::RasterSpec& spec, harness::FilterRunOptions o,
-                 bool keepSides) {
+JobResult runJob(const harness::TempDir& dir, const harness::RasterSpec& spec,
+                 harness::FilterRunOptions o, bool keepSides) {
     JobResult r;
     static int serial = 0;
     r.rasterPath = dir.path() + "/job" + std::to_string(++serial) + ".ras";
@@ -197,6 +177,29 @@ JobResult runJob(const TempDir& dir, const harness::RasterSpec& spec, harness::F
     }
     r.job = inspect::inspectJob(r.run.out, options);
     return r;
+}
+
+harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
+                                  const std::string& copies, const std::string& ticket) {
+    harness::FilterRunOptions o;
+    o.args = harness::filterArgs(copies, ticket);
+    o.extraEnv = std::move(env);
+    return o;
+}
+
+size_t countLines(const JobResult& r, const std::string& prefix) {
+    return r.errLines(prefix).size();
+}
+
+void expectClosedSession(const JobResult& r, bool warningsAllowed) {
+    EXPECT_TRUE(r.job.complete) << r.run.describe();
+    if (warningsAllowed) {
+        EXPECT_TRUE(r.job.ok()) << r.issues();
+    } else {
+        EXPECT_EQ(r.issues(), "");
+    }
+    for (const inspect::PageInfo& page : r.job.pages)
+        EXPECT_TRUE(page.complete);
 }
 
 double psnrOverRaster(const inspect::PageImage& printed, const std::vector<uint8_t>& raster,

@@ -6,29 +6,16 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/harness/filter_run.h"
 #include "tests/harness/raster.h"
+#include "tests/harness/tempdir.h"
 #include "tools/inspect/inspect.h"
 #include "tools/inspect/rastercmp.h"
 
 namespace pagetest {
-
-// A temporary folder, removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    // Writes `text` to `name` in the folder; returns the file's path.
-    std::string write(const std::string& name, const std::string& text) const;
-
-  private:
-    std::string path_;
-};
 
 // A small page (400 x 300 at 300 dpi) for tests where the size does not matter.
 harness::PageSpec smallPage(harness::Pattern pattern, bool color = true);
@@ -51,8 +38,21 @@ struct JobResult {
 // Runs the filter on `spec` (written to a file in `dir`) with the options
 // in `o`: its arguments, PPD and environment; the minimal PPD when none is set.
 // The job is inspected and, unless `keepSides` is false, every page side kept.
-JobResult runJob(const TempDir& dir, const harness::RasterSpec& spec,
+JobResult runJob(const harness::TempDir& dir, const harness::RasterSpec& spec,
                  harness::FilterRunOptions o = {}, bool keepSides = true);
+
+// Options for runJob(): the filter's arguments for `copies` and `ticket`, and
+// `env` added to its environment.
+harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
+                                  const std::string& copies = "1", const std::string& ticket = "");
+
+// How many lines of standard error start with `prefix`.
+size_t countLines(const JobResult& r, const std::string& prefix);
+
+// Every page the printer got was closed, and the session too, with every
+// operator in sequence.  The inspector must find nothing at all unless
+// `warningsAllowed` (a page cut before its first image is only a warning).
+void expectClosedSession(const JobResult& r, bool warningsAllowed = false);
 
 // PSNR in dB over the top-left width x height area of `printed` against
 // `raster` (rows of width x channels samples); 99 for identical samples.

@@ -1,51 +1,22 @@
 // The band pipeline seen from outside: the same bytes for any number of coder
-// threads, copies that stop at once on a cancel or a dead output, and failure
-// paths that close the page before the session.
+// threads, copies that stop at once on a cancel or a dead output, and memory
+// failures that close the page before the session.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
+#include "tests/harness/jobtext.h"
 #include "tests/pages/pagejob.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 using harness::Pattern;
+using harness::TempDir;
+using pagetest::countLines;
+using pagetest::expectClosedSession;
 using pagetest::JobResult;
-using pagetest::TempDir;
-
-// The job's bytes with the date stamp (the only part that changes from run to
-// run) cut out.
-std::vector<uint8_t> withoutDate(const std::vector<uint8_t>& job) {
-    static const std::string key = "@PJL SET FDATETIME=";
-    std::string text(job.begin(), job.end());
-    const size_t at = text.find(key);
-    if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
-    return {text.begin(), text.end()};
-}
-
-harness::FilterRunOptions withEnv(std::vector<std::pair<std::string, std::string>> env,
-                                  const std::string& copies = "1", const std::string& ticket = "") {
-    harness::FilterRunOptions o;
-    o.args = harness::filterArgs(copies, ticket);
-    o.extraEnv = std::move(env);
-    return o;
-}
-
-size_t countLines(const JobResult& r, const std::string& prefix) {
-    return r.errLines(prefix).size();
-}
-
-// Every page the printer got was closed, and the session too, with every
-// operator in sequence (a page cut before its first image is only a warning).
-void expectClosedSession(const JobResult& r) {
-    EXPECT_TRUE(r.job.complete) << r.run.describe();
-    EXPECT_TRUE(r.job.ok()) << r.issues();
-    for (const inspect::PageInfo& page : r.job.pages)
-        EXPECT_TRUE(page.complete);
-}
+using pagetest::withEnv;
 
 // Bands are coded out of order by any number of threads and joined in order:
 // colour and gray pages of every kind, copies and a white back side give the
@@ -71,7 +42,7 @@ TEST(BandPipeline, OneAndManyCoderThreadsGiveTheSameBytes) {
         ASSERT_TRUE(many.run.exitedWith(0)) << many.run.describe();
         EXPECT_EQ(one.job.pages.size(), 11u);  // 1/2 1/2 3/4 3/4 5/W 5
         EXPECT_EQ(one.issues(), "");
-        EXPECT_TRUE(withoutDate(one.run.out) == withoutDate(many.run.out));
+        EXPECT_TRUE(harness::maskDate(one.run.out) == harness::maskDate(many.run.out));
     }
 }
 
@@ -84,14 +55,16 @@ TEST(BandPipeline, CopiesStopAtOnceOnCancelOrDeadOutput) {
     page.height = 1100;  // 5 images: sending one copy takes 5 pauses
     const harness::RasterSpec spec = harness::RasterSpec::uniform(page, 1);
 
-    harness::FilterRunOptions o = withEnv({{"QZ_TEST_COPY_PAUSE_MS", "500"}}, "10");
+    // The cancel must land while copy 2 is sent, within its 5 pauses: 2 s each
+    // leaves 10 s for a loaded machine.  The pause does not end on the cancel,
+    // so the job still runs out the pause in hand (about 2 s).
+    harness::FilterRunOptions o = withEnv({{"QZ_TEST_COPY_PAUSE_MS", "2000"}}, "10");
     o.sigtermWhenStderrContains = "DEBUG: Copy 2 ";
     const JobResult cancelled = pagetest::runJob(dir, spec, o, false);
     ASSERT_TRUE(cancelled.run.sigtermSent) << cancelled.run.describe();
     ASSERT_TRUE(cancelled.run.exitedWith(0)) << cancelled.run.describe();
-    expectClosedSession(cancelled);
-    // Nine copies would take over 20 s; the cancel ends the job in about one pause.
-    EXPECT_LT(cancelled.run.elapsed, 15s);
+    expectClosedSession(cancelled, true);
+    // One copy begun and cut: the cancel stopped copy 2 before copy 3 began.
     EXPECT_EQ(countLines(cancelled, "DEBUG: Copy "), 1u) << cancelled.run.err;
     ASSERT_EQ(cancelled.job.pages.size(), 2u);  // the page and the cut copy 2
 
@@ -109,46 +82,6 @@ TEST(BandPipeline, CopiesStopAtOnceOnCancelOrDeadOutput) {
     EXPECT_LT(countLines(gone, "DEBUG: Copy "), 9u) << gone.run.err;
 }
 
-// After a cancel the spooler stops the backend too: the broken output that
-// follows is expected, so it is a debug line and the job still ends with 0.
-TEST(BandPipeline, BrokenOutputAfterCancelIsNotAnError) {
-    TempDir dir;
-    const harness::RasterSpec spec =
-        harness::RasterSpec::uniform(pagetest::smallPage(Pattern::Photo), 10);
-    harness::FilterRunOptions o;
-    o.fakeDelayMs = 20;
-    o.fakeChunk = 64 * 1024;
-    o.sigtermWhenStderrContains = "PAGE: 2";
-    o.closeStdoutAfter = 0;  // the backend is gone before the first byte
-    const JobResult r = pagetest::runJob(dir, spec, o, false);
-    ASSERT_TRUE(r.run.sigtermSent);
-    ASSERT_TRUE(r.run.exitedWith(0)) << r.run.describe();
-    EXPECT_EQ(countLines(r, "ERROR: "), 0u) << r.run.err;
-    EXPECT_EQ(countLines(r, "DEBUG: The output closed after the job was cancelled"), 1u)
-        << r.run.err;
-}
-
-// A page refused after others (gray after colour) fails the job, but only
-// after the uncollated copies owed for the page or sheet before it are out.
-TEST(BandPipeline, RefusedPageKeepsTheCopiesOwedBeforeIt) {
-    TempDir dir;
-    for (const bool duplex : {false, true}) {
-        SCOPED_TRACE(duplex ? "duplex" : "simplex");
-        harness::PageSpec colour = pagetest::smallPage(Pattern::Photo, true);
-        colour.duplex = duplex;
-        harness::RasterSpec spec = harness::RasterSpec::uniform(colour, 3);
-        spec.pages[1] = pagetest::smallPage(Pattern::Photo, false);
-        spec.pages[1].duplex = duplex;
-        harness::FilterRunOptions o;
-        o.args = harness::filterArgs("2", "");
-        const JobResult r = pagetest::runJob(dir, spec, o);
-        ASSERT_TRUE(r.run.exitedWith(1)) << r.run.describe();
-        EXPECT_EQ(countLines(r, "ERROR: Unable to print page 2: "), 1u) << r.run.err;
-        expectClosedSession(r);
-        EXPECT_EQ(pagetest::sideSequence(r.sides, spec.pages[0]), duplex ? "P1 W P1" : "P1 P1");
-    }
-}
-
 // Memory that runs out while a page is read ahead, coded, written or kept
 // for its copies: "ERROR: Unable to allocate memory!", the page in hand is
 // closed before the session ends (no operator out of sequence), exit 1.
@@ -164,7 +97,7 @@ TEST(BandPipeline, AllocationFailuresCloseThePageAndTheSession) {
         ASSERT_TRUE(r.run.exitedWith(1)) << r.run.describe();
         EXPECT_GE(countLines(r, "ERROR: Unable to allocate memory!"), 1u) << r.run.err;
         EXPECT_EQ(r.run.termSignal, 0);
-        expectClosedSession(r);
+        expectClosedSession(r, true);
         EXPECT_FALSE(r.job.pages.empty());
     }
 }

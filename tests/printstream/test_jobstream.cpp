@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "channel/messages.h"
+#include "tests/harness/jobtext.h"
 #include "tests/printstream/xlbytes.h"
 
 namespace {
 
-const std::string kUel = "\x1b%-12345X";
+using harness::countOf;
+using harness::kUel;
 
 // A job whose every optional setting was offered by no option.
 JobSetting plainJob() {
@@ -75,14 +77,6 @@ std::vector<std::string> splitLines(const std::string& s) {
         start = end + 1;
     }
     return lines;
-}
-
-size_t countOf(const std::string& haystack, const std::string& needle) {
-    size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + 1))
-        ++n;
-    return n;
 }
 
 class PjlHeader : public CaptureTest {

@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 
 #include "settings/options.h"
 #include "settings/ppd.h"
 #include "settings_fixture.h"
+#include "tests/harness/tempdir.h"
 
 namespace {
 
@@ -245,23 +245,14 @@ TEST(CopiesArgument, OnlyOneTo9999InPlainDigitsIsAccepted) {
 // Regression: a PPD that is a FIFO blocked the job in its open, and a huge one
 // held it while libcups read it.  Neither is read; a real one still is.
 TEST(PpdFile, FifosAndHugeFilesAreNotRead) {
-    const std::string dir = ::testing::TempDir();
-    const std::string fifo = dir + "quenzel-test-fifo.ppd";
-    ::unlink(fifo.c_str());
+    const harness::TempDir dir;
+    const std::string fifo = dir.file("fifo.ppd");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(openPpd(fifo.c_str()), nullptr);
-    ::unlink(fifo.c_str());
 
-    const std::string huge = dir + "quenzel-test-huge.ppd";
-    {
-        std::FILE* f = std::fopen(huge.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("*PPD-Adobe: \"4.3\"\n", f);
-        std::fclose(f);
-    }
+    const std::string huge = dir.write("huge.ppd", std::string("*PPD-Adobe: \"4.3\"\n"));
     ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(kMaxPpdBytes) + 1), 0);
     EXPECT_EQ(openPpd(huge.c_str()), nullptr);
-    ::unlink(huge.c_str());
 
     EXPECT_NE(openPpd((std::string(QZ_TEST_DATA_DIR) + "/settings/options.ppd").c_str()), nullptr);
 }

@@ -13,14 +13,18 @@
 #include <vector>
 
 #include "tests/harness/filter_run.h"
+#include "tests/harness/jobtext.h"
 #include "tools/printersim/printersim.h"
 
 namespace statuse2e {
 
 using Bytes = std::vector<uint8_t>;
+using harness::countOf;
+using harness::endsWithTrailer;
+using harness::kUel;
+using harness::maskedText;
+using harness::outText;
 using namespace std::chrono_literals;
-
-inline const std::string kUel = "\x1b%-12345X";
 
 // Transport header of every datagram the monitor sends: 01 00 00 31, then the
 // identifier 0x78563412 least significant byte first.
@@ -45,27 +49,15 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-inline harness::PageSpec smallPage() {
-    harness::PageSpec page;
-    page.width = 400;
-    page.height = 300;
-    page.resX = page.resY = 600;
-    page.pattern = harness::Pattern::Text;
-    return page;
-}
-
 // A job of `pages` small pages (360 000 raster bytes each).  With a delay the
 // stand-in pdftoraster sleeps that long before every 64 KiB, so the job lasts
 // about pages * 6 * delayMs: long enough for the status threads to work.
 inline harness::FilterRunOptions statusJob(const std::string& deviceUri, int pages,
                                            int delayMs = 0) {
-    harness::FilterRunOptions o;
-    o.stdinBytes = {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'};
-    o.raster = harness::RasterSpec::uniform(smallPage(), pages);
+    harness::FilterRunOptions o = harness::smallJob(pages);
     o.deviceUri = deviceUri;
     o.fakeDelayMs = delayMs;
     o.fakeChunk = 65536;
-    o.timeout = 60s;
     return o;
 }
 
@@ -90,35 +82,6 @@ inline std::vector<std::string> linesStartingWith(const std::string& all, const 
         if (l.rfind(head, 0) == 0) out.push_back(l);
     }
     return out;
-}
-
-inline int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-inline std::string outText(const harness::FilterRun& r) {
-    return std::string(r.out.begin(), r.out.end());
-}
-
-// The job stream without its "@PJL SET FDATETIME=" line, which carries the time.
-inline std::string withoutDateTime(const harness::FilterRun& r) {
-    std::string out = outText(r);
-    const std::string key = "@PJL SET FDATETIME=";
-    size_t at = out.find(key);
-    if (at == std::string::npos) return out;
-    size_t end = out.find('\n', at);
-    return out.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
-}
-
-// The job ends with EndSession and the PJL trailer.
-inline bool endsWithTrailer(const harness::FilterRun& r) {
-    const std::string tail = std::string("\x49\x42") + kUel + "@PJL EOJ\n@PJL LPORTROTATE\n" + kUel;
-    std::string out = outText(r);
-    return out.size() >= tail.size() &&
-           out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // What a printer answers an extended-alert request with.
