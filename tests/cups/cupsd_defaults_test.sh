@@ -19,6 +19,7 @@ set -uo pipefail
 
 readonly kSkip=77
 readonly kJobSeconds=90
+readonly kAddr=127.0.96.2  # cupsd_jobs has .1, scripts/package .3
 
 if [ $# -ne 3 ]; then
   echo "usage: $0 QUENZEL PPD INSPECT" >&2
@@ -47,9 +48,9 @@ fail() {
   failures=$((failures + 1))
 }
 
-sb_init "$quenzel" "$ppd" || { echo "FAIL: sandbox set-up"; exit 1; }
+sb_init "$quenzel" "$ppd" "$kAddr" || { echo "FAIL: sandbox set-up"; exit 1; }
 sb_start || { echo "FAIL: cupsd did not start"; exit 1; }
-echo "cupsd on 127.0.0.1:$SB_PORT in $SB"
+echo "cupsd on $SB_ADDR:$SB_PORT in $SB"
 # One page of text: texttopdf, pdftopdf, then the filter.
 doc=$SB/page.txt
 echo "quenzel: queue defaults and job choices" >"$doc"

@@ -2,12 +2,15 @@
 # A private cupsd in a temporary folder, for tests that print through the
 # real spooler.  Source this file, then:
 #
-#   sb_init QUENZEL PPD          make the sandbox (SB), install the filter and
-#                                the printer description into it
-#   sb_init "" ""                the same, but cupsd uses the system's own
+#   sb_init QUENZEL PPD ADDR     make the sandbox (SB), install the filter and
+#                                the printer description into it; cupsd is to
+#                                listen on the loopback address ADDR (each
+#                                test its own 127.x.y.z: they may run at once)
+#   sb_init "" "" ADDR           the same, but cupsd uses the system's own
 #                                filters and descriptions (an installed driver)
-#   sb_start                     start cupsd on 127.0.0.1:SB_PORT and the
-#                                socket SB/run/cups.sock; wait until it runs
+#   sb_start                     start cupsd on SB_ADDR:SB_PORT and the
+#                                socket SB/run/cups.sock; wait until it
+#                                answers on both
 #   sb_add_queue NAME            a queue with the description and a file:
 #                                device writing SB/out/NAME.prn
 #   sb_submit NAME lp-args...    send a job; sets SB_JOB to its request id
@@ -24,6 +27,7 @@
 # on root-owned filters and runs them as lp.
 
 SB=""
+SB_ADDR=""
 SB_PORT=""
 SB_CUPSD_PID=""
 SB_JOB=""
@@ -41,13 +45,13 @@ sb_wait_until() {
   done
 }
 
-# A TCP port on 127.0.0.1 that nothing listens on (bash's /dev/tcp connects
+# A TCP port on SB_ADDR that nothing listens on (bash's /dev/tcp connects
 # only when something does).
 sb_free_port() {
   local port tries=0
   while [ "$tries" -lt 50 ]; do
     port=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    if ! (exec 3<>"/dev/tcp/$SB_ADDR/$port") 2>/dev/null; then
       echo "$port"
       return 0
     fi
@@ -58,6 +62,11 @@ sb_free_port() {
 
 sb_init() {
   local quenzel=$1 ppd=$2
+  SB_ADDR=$3
+  if ! [[ $SB_ADDR =~ ^127\.[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+    sb_log "sb_init: '$SB_ADDR' is not a loopback address 127.x.y.z"
+    return 1
+  fi
   local serverbin datadir
   serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
   datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
@@ -112,11 +121,13 @@ Group lp
 SystemGroup root
 FileDevice Yes
 EOF
+  # "Allow localhost" admits the whole of 127.0.0.0/8 (and ::1), so clients
+  # of SB_ADDR too; sb_start checks that it answers there.
   cat >"$SB/etc/cupsd.conf" <<EOF
 LogLevel debug
 MaxLogSize 0
 Listen $SB/run/cups.sock
-Listen 127.0.0.1:$SB_PORT
+Listen $SB_ADDR:$SB_PORT
 Browsing No
 BrowseLocalProtocols none
 WebInterface No
@@ -136,6 +147,8 @@ DefaultAuthType None
   </Limit>
 </Policy>
 EOF
+  # Clients (lp, lpstat, lpadmin, lpinfo, cancel) talk to this cupsd through
+  # its socket, whatever other cupsd runs on the machine.
   export CUPS_SERVER="$SB/run/cups.sock"
   export CUPS_SERVERROOT="$SB/etc"
   export CUPS_STATEDIR="$SB/run"
@@ -152,6 +165,12 @@ sb_running() {
   grep -q 'is running' <<<"$said"
 }
 
+sb_running_tcp() {
+  local said
+  said=$(lpstat -h "$SB_ADDR:$SB_PORT" -r 2>/dev/null)
+  grep -q 'is running' <<<"$said"
+}
+
 sb_start() {
   if ! cupsd -t -c "$SB/etc/cupsd.conf" -s "$SB/etc/cups-files.conf" >"$SB/log/cupsd-t.log" 2>&1; then
     sb_log "cupsd rejects the configuration:"
@@ -164,6 +183,11 @@ sb_start() {
   SB_CUPSD_PID=$!
   if ! sb_wait_until 30 sb_running; then
     sb_log "cupsd did not come up"
+    tail -n 20 "$SB/log/error_log" >&2 2>/dev/null
+    return 1
+  fi
+  if ! sb_wait_until 10 sb_running_tcp; then
+    sb_log "cupsd does not answer on $SB_ADDR:$SB_PORT"
     tail -n 20 "$SB/log/error_log" >&2 2>/dev/null
     return 1
   fi

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints through a real cupsd: a private spooler on 127.0.0.1 in a temporary
+# Prints through a real cupsd: a private spooler on 127.0.96.1 in a temporary
 # folder, a queue made from the generated printer description with lpadmin
 # -m (as lpinfo -m lists it), a file: device, and jobs sent with lp.
 #
@@ -25,6 +25,7 @@ set -uo pipefail
 readonly kSkip=77
 readonly kDeadline=420  # the whole test, seconds; each wait has its own as well
 readonly kJobSeconds=120
+readonly kAddr=127.0.96.1  # cupsd_defaults has .2, scripts/package .3
 
 if [ $# -ne 5 ]; then
   echo "usage: $0 QUENZEL PPD PAGESEQ INSPECT PDF" >&2
@@ -67,9 +68,9 @@ fail() {
 }
 out_of_time() { [ $((SECONDS - start)) -ge "$kDeadline" ]; }
 
-sb_init "$quenzel" "$ppd" || { echo "FAIL: sandbox set-up"; exit 1; }
+sb_init "$quenzel" "$ppd" "$kAddr" || { echo "FAIL: sandbox set-up"; exit 1; }
 sb_start || { echo "FAIL: cupsd did not start"; exit 1; }
-echo "cupsd on 127.0.0.1:$SB_PORT in $SB"
+echo "cupsd on $SB_ADDR:$SB_PORT in $SB"
 
 # The spooler lists the description as a model, and makes a queue from it.
 models=$(lpinfo -m 2>/dev/null)
@@ -83,11 +84,11 @@ if ! sb_add_queue qz -m quenzel/quenzel.ppd; then
   exit 1
 fi
 # Clients reach it over TCP on loopback too.
-said=$(lpstat -h "127.0.0.1:$SB_PORT" -p qz 2>/dev/null)
+said=$(lpstat -h "$SB_ADDR:$SB_PORT" -p qz 2>/dev/null)
 if grep -q '^printer qz' <<<"$said"; then
-  pass "queue qz answers on 127.0.0.1:$SB_PORT"
+  pass "queue qz answers on $SB_ADDR:$SB_PORT"
 else
-  fail "queue qz does not answer on 127.0.0.1:$SB_PORT"
+  fail "queue qz does not answer on $SB_ADDR:$SB_PORT"
 fi
 
 # The document printed once, as the filter's pdftoraster sees it at draft
