@@ -14,11 +14,37 @@
 #   sb_add_queue NAME            a queue with the description and a file:
 #                                device writing SB/out/NAME.prn
 #   sb_submit NAME lp-args...    send a job; sets SB_JOB to its request id
-#   sb_wait_job ID SECONDS       wait until the job has left the queue
+#   sb_wait_job ID SECONDS       wait until the job has left the queue, or
+#                                cupsd has stopped it
 #   sb_wait_filters ID SECONDS   wait until the job's filters have exited
-#   sb_job_state ID              completed / canceled / stopped / aborted
+#   sb_job_state ID              completed / canceled / stopped / aborted /
+#                                pending (not done yet)
+#   sb_cancel_job ID             cancel a job and wait until it is gone
+#   sb_collect_job NAME          for job SB_JOB on queue NAME: SB_STATE its
+#                                state, SB_OUT a copy of what it printed
 #   sb_cleanup                   stop cupsd and remove the sandbox (run from
 #                                an EXIT trap)
+#
+# For a test script (these exit the script where they say so):
+#
+#   sb_test_begin QUENZEL PPD ADDR [FILE...]
+#                                exit 77 (SKIP) unless root with the CUPS
+#                                tools, and pdftopdf, pdftoraster and each
+#                                FILE (e.g. filter/texttopdf) in the server
+#                                folder; set the EXIT, INT and TERM traps;
+#                                sb_init and sb_start, exit 1 if they fail
+#   sb_pass TEXT, sb_fail TEXT   an "ok" or a "FAIL" line; sb_fail counts
+#   sb_verdict LABEL NOTE [PROBLEM...]
+#                                no PROBLEM: "ok LABEL: NOTE" (NOTE may be
+#                                empty); else FAIL with every PROBLEM
+#   sb_run_job LABEL NAME SECONDS lp-args...
+#                                print a job on queue NAME and wait until it
+#                                and its filters are done; sets SB_JOB,
+#                                SB_STATE and SB_OUT (sb_collect_job).  Fails
+#                                LABEL and returns 1 if lp refuses the job or
+#                                it is not done in time (it is cancelled)
+#   sb_finish                    the time taken and the failures, the end
+#                                of the error_log if any; exit 0 or 1
 #
 # Everything lives in SB: configuration, spool, logs, a server-binary folder
 # that links the system's filters and holds quenzel, and a data folder that
@@ -31,6 +57,11 @@ SB_ADDR=""
 SB_PORT=""
 SB_CUPSD_PID=""
 SB_JOB=""
+SB_STATE=""
+SB_OUT=""
+SB_SERVERBIN=""
+SB_START=$SECONDS
+SB_FAILURES=0
 
 sb_log() { printf '%s\n' "$*" >&2; }
 
@@ -213,8 +244,12 @@ sb_submit() {
   [ -n "$SB_JOB" ]
 }
 
+# Done: the job has left the queue, or cupsd has stopped it (a filter
+# failed: the job stays in the queue, stopped, until someone restarts or
+# cancels it).
 sb_job_done() {
   local said
+  grep -q -a "\[Job ${1##*-}\] Job stopped" "$SB/log/error_log" && return 0
   said=$(lpstat -W not-completed -o 2>/dev/null) || return 1
   ! grep -q "^$1 " <<<"$said"
 }
@@ -258,6 +293,9 @@ sb_job_state() {
     else
       echo aborted
     fi
+  elif grep -q -a "\[Job $n\] Job stopped" "$SB/log/error_log"; then
+    # A stopped job stays in the queue.
+    echo stopped
   else
     echo pending
   fi
@@ -288,4 +326,95 @@ sb_cleanup() {
       done
     fi
   fi
+}
+
+sb_cancel_job() {
+  cancel "$1" 2>/dev/null
+  sb_wait_job "$1" 30
+}
+
+# Queue NAME's file: device is overwritten by its next job, so the output is
+# copied; a job that opened no output gets an empty file.
+sb_collect_job() {
+  SB_STATE=$(sb_job_state "$SB_JOB")
+  SB_OUT=$SB/out/job-${SB_JOB##*-}.prn
+  cp "$SB/out/$1.prn" "$SB_OUT" 2>/dev/null || : >"$SB_OUT"
+}
+
+sb_skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+sb_test_begin() {
+  local quenzel=$1 ppd=$2 addr=$3
+  shift 3
+  [ "$(id -u)" -eq 0 ] || sb_skip "needs root: cupsd runs filters as lp only from root-owned folders"
+  local tool f
+  for tool in cupsd lpadmin lpinfo lp lpstat cancel; do
+    command -v "$tool" >/dev/null 2>&1 ||
+      sb_skip "$tool is missing (packages cups, cups-daemon, cups-client)"
+  done
+  SB_SERVERBIN=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
+  for f in filter/pdftopdf filter/pdftoraster daemon/cups-driverd daemon/cups-exec "$@"; do
+    [ -x "$SB_SERVERBIN/$f" ] || sb_skip "$SB_SERVERBIN/$f is missing (packages cups, cups-filters)"
+  done
+  for f in "$quenzel" "$ppd"; do
+    [ -e "$f" ] || { echo "FAIL: $f does not exist"; exit 1; }
+  done
+
+  trap sb_cleanup EXIT
+  trap 'echo "FAIL: interrupted"; exit 1' INT TERM
+  SB_START=$SECONDS
+  SB_FAILURES=0
+  sb_init "$quenzel" "$ppd" "$addr" || { echo "FAIL: sandbox set-up"; exit 1; }
+  sb_start || { echo "FAIL: cupsd did not start"; exit 1; }
+  echo "cupsd on $SB_ADDR:$SB_PORT in $SB"
+}
+
+sb_pass() { echo "ok   $*"; }
+sb_fail() {
+  echo "FAIL $*"
+  SB_FAILURES=$((SB_FAILURES + 1))
+}
+
+sb_verdict() {
+  local label=$1 note=$2
+  shift 2
+  if [ $# -eq 0 ]; then
+    sb_pass "$label${note:+: $note}"
+    return
+  fi
+  local all=$1
+  shift
+  local p
+  for p in "$@"; do all+="; $p"; done
+  sb_fail "$label: $all"
+}
+
+sb_run_job() {
+  local label=$1 name=$2 seconds=$3
+  shift 3
+  # shellcheck disable=SC2034  # SB_STATE is for the script that sources this
+  SB_JOB="" SB_STATE="" SB_OUT=""
+  if ! sb_submit "$name" "$@"; then
+    sb_fail "$label: lp refused the job"
+    return 1
+  fi
+  if ! sb_wait_job "$SB_JOB" "$seconds" || ! sb_wait_filters "$SB_JOB" 30; then
+    sb_fail "$label: job $SB_JOB not done after ${seconds}s"
+    sb_cancel_job "$SB_JOB"
+    return 1
+  fi
+  sb_collect_job "$name"
+}
+
+sb_finish() {
+  echo "$((SECONDS - SB_START))s, $SB_FAILURES failure(s)"
+  if [ "$SB_FAILURES" -ne 0 ]; then
+    echo "--- error_log (last 40 lines) ---"
+    tail -n 40 "$SB/log/error_log"
+    exit 1
+  fi
+  exit 0
 }
