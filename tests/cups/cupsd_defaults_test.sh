@@ -17,8 +17,8 @@
 # Exit status 0 passed, 1 failed, 77 skipped (not root, or CUPS missing).
 set -uo pipefail
 
-readonly kSkip=77
 readonly kJobSeconds=90
+readonly kAddr=127.0.96.2  # cupsd_jobs has .1, scripts/package .3
 
 if [ $# -ne 3 ]; then
   echo "usage: $0 QUENZEL PPD INSPECT" >&2
@@ -29,28 +29,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/cups/cupsd_lib.sh
 . "$here/cupsd_lib.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: needs root: cupsd runs filters as lp only from root-owned folders"
-  exit "$kSkip"
-fi
-for tool in cupsd lpadmin lp lpstat cancel; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is missing"; exit "$kSkip"; }
-done
-
-trap sb_cleanup EXIT
-trap 'echo "FAIL: interrupted"; exit 1' INT TERM
-start=$SECONDS
-failures=0
-pass() { echo "ok   $*"; }
-fail() {
-  echo "FAIL $*"
-  failures=$((failures + 1))
-}
-
-sb_init "$quenzel" "$ppd" || { echo "FAIL: sandbox set-up"; exit 1; }
-sb_start || { echo "FAIL: cupsd did not start"; exit 1; }
-echo "cupsd on 127.0.0.1:$SB_PORT in $SB"
+[ -e "$inspect" ] || { echo "FAIL: $inspect does not exist"; exit 1; }
 # One page of text: texttopdf, pdftopdf, then the filter.
+sb_test_begin "$quenzel" "$ppd" "$kAddr" filter/texttopdf
 doc=$SB/page.txt
 echo "quenzel: queue defaults and job choices" >"$doc"
 
@@ -60,7 +41,7 @@ new_queue() {
   queue_count=$((queue_count + 1))
   Q=qd$queue_count
   if ! sb_add_queue "$Q" -m quenzel/quenzel.ppd "$@"; then
-    fail "lpadmin $*: no queue"
+    sb_fail "lpadmin $*: no queue"
     return 1
   fi
 }
@@ -88,25 +69,14 @@ check() {
   # Rows about anything but quality print at 300 dpi, which is quicker.
   local quick=()
   [ "$field" = 3 ] || quick=(-o cupsPrintQuality=Draft)
-  if ! sb_submit "$Q" "${quick[@]}" "$@" "$doc"; then
-    fail "$label: lp refused the job"
-    return
-  fi
-  local id=$SB_JOB number=${SB_JOB##*-}
-  if ! sb_wait_job "$id" "$kJobSeconds"; then
-    fail "$label: job $id not done after ${kJobSeconds}s"
-    cancel "$id" 2>/dev/null
-    return
-  fi
-  local text got state
-  state=$(sb_job_state "$id")
-  text=$("$inspect" "$SB/out/$Q.prn" 2>&1)
+  sb_run_job "$label" "$Q" "$kJobSeconds" "${quick[@]}" "$@" "$doc" || return
+  local text got problems=()
+  text=$("$inspect" "$SB_OUT" 2>&1)
   got=$(outcome "$text" | cut -d' ' -f"$field")
-  if [ "$state" = completed ] && [ "$got" = "$want" ]; then
-    pass "$label: $want"
-  else
-    fail "$label: got '$got' ($state), expected '$want'"
+  if [ "$SB_STATE" != completed ] || [ "$got" != "$want" ]; then
+    problems+=("got '$got' ($SB_STATE), expected '$want'")
   fi
+  sb_verdict "$label" "$want" "${problems[@]}"
 }
 
 # Colour: print-color-mode-default works both ways; ColorOutput-default
@@ -175,25 +145,15 @@ new_queue -o PageSize-default=A4 &&
 # names the size and the range; the device gets nothing.
 refused() {
   local size=$1 why=$2
-  if ! sb_submit "$Q" -o "PageSize=$size" "$doc"; then
-    fail "$size: lp refused the job"
-    return
-  fi
-  local id=$SB_JOB number=${SB_JOB##*-}
-  # The queue aborts failed jobs (printer-error-policy abort-job).
-  sb_wait_job "$id" "$kJobSeconds"
-  sb_wait_filters "$id" 30
-  local problems=() bytes
-  bytes=$(stat -c %s "$SB/out/$Q.prn" 2>/dev/null || echo 0)
+  # cupsd stops the job when the filter fails; it stays in the queue.
+  sb_run_job "Custom size $size" "$Q" "$kJobSeconds" -o "PageSize=$size" "$doc" || return
+  local number=${SB_JOB##*-} problems=() bytes
+  bytes=$(stat -c %s "$SB_OUT")
   [ "$bytes" -eq 0 ] || problems+=("the printer got $bytes bytes")
   grep -q -a "^E .*\[Job $number\] The custom page size $size $why.*this printer takes 3 x 5 in" \
     "$SB/log/error_log" || problems+=("no ERROR line naming the size and the range")
   ! grep -q -a "\[Job $number\] .*signal 13" "$SB/log/error_log" || problems+=("SIGPIPE reported")
-  if [ ${#problems[@]} -eq 0 ]; then
-    pass "Custom size $size refused"
-  else
-    fail "Custom size $size: ${problems[*]}"
-  fi
+  sb_verdict "Custom size $size" refused "${problems[@]}"
 }
 new_queue -o printer-error-policy=abort-job &&
   {
@@ -202,10 +162,4 @@ new_queue -o printer-error-policy=abort-job &&
     check "Custom.5x7in prints" 4 custom -o PageSize=Custom.5x7in
   }
 
-echo "$((SECONDS - start))s, $failures failure(s)"
-if [ "$failures" -ne 0 ]; then
-  echo "--- error_log (last 40 lines) ---"
-  tail -n 40 "$SB/log/error_log"
-  exit 1
-fi
-exit 0
+sb_finish

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints through a real cupsd: a private spooler on 127.0.0.1 in a temporary
+# Prints through a real cupsd: a private spooler on 127.0.96.1 in a temporary
 # folder, a queue made from the generated printer description with lpadmin
 # -m (as lpinfo -m lists it), a file: device, and jobs sent with lp.
 #
@@ -22,9 +22,9 @@
 # QZ_KEEP_SANDBOX=1 keeps the sandbox folder for a look afterwards.
 set -uo pipefail
 
-readonly kSkip=77
 readonly kDeadline=420  # the whole test, seconds; each wait has its own as well
 readonly kJobSeconds=120
+readonly kAddr=127.0.96.1  # cupsd_defaults has .2, scripts/package .3
 
 if [ $# -ne 5 ]; then
   echo "usage: $0 QUENZEL PPD PAGESEQ INSPECT PDF" >&2
@@ -35,59 +35,30 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/cups/cupsd_lib.sh
 . "$here/cupsd_lib.sh"
 
-skip() {
-  echo "SKIP: $*"
-  exit "$kSkip"
-}
-
-if [ "$(id -u)" -ne 0 ]; then
-  skip "needs root: cupsd runs filters as lp only from root-owned folders"
-fi
-for tool in cupsd lpadmin lpinfo lp lpstat cancel; do
-  command -v "$tool" >/dev/null 2>&1 ||
-    skip "$tool is missing (packages cups, cups-daemon, cups-client)"
-done
-serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
-for f in filter/pdftopdf filter/pdftoraster daemon/cups-driverd daemon/cups-exec; do
-  [ -x "$serverbin/$f" ] || skip "$serverbin/$f is missing (packages cups, cups-filters)"
-done
-for f in "$quenzel" "$ppd" "$pageseq" "$inspect" "$pdf"; do
+for f in "$pageseq" "$inspect" "$pdf"; do
   [ -e "$f" ] || { echo "FAIL: $f does not exist"; exit 1; }
 done
-
-trap sb_cleanup EXIT
-trap 'echo "FAIL: interrupted"; exit 1' INT TERM
-start=$SECONDS
-failures=0
-
-pass() { echo "ok   $*"; }
-fail() {
-  echo "FAIL $*"
-  failures=$((failures + 1))
-}
-out_of_time() { [ $((SECONDS - start)) -ge "$kDeadline" ]; }
-
-sb_init "$quenzel" "$ppd" || { echo "FAIL: sandbox set-up"; exit 1; }
-sb_start || { echo "FAIL: cupsd did not start"; exit 1; }
-echo "cupsd on 127.0.0.1:$SB_PORT in $SB"
+sb_test_begin "$quenzel" "$ppd" "$kAddr"
+serverbin=$SB_SERVERBIN
+out_of_time() { [ $((SECONDS - SB_START)) -ge "$kDeadline" ]; }
 
 # The spooler lists the description as a model, and makes a queue from it.
 models=$(lpinfo -m 2>/dev/null)
 if grep -q '^quenzel/quenzel.ppd Quenzel Color Laser' <<<"$models"; then
-  pass "lpinfo -m lists quenzel/quenzel.ppd"
+  sb_pass "lpinfo -m lists quenzel/quenzel.ppd"
 else
-  fail "lpinfo -m does not list quenzel/quenzel.ppd"
+  sb_fail "lpinfo -m does not list quenzel/quenzel.ppd"
 fi
 if ! sb_add_queue qz -m quenzel/quenzel.ppd; then
   echo "FAIL: lpadmin could not make the queue"
   exit 1
 fi
 # Clients reach it over TCP on loopback too.
-said=$(lpstat -h "127.0.0.1:$SB_PORT" -p qz 2>/dev/null)
+said=$(lpstat -h "$SB_ADDR:$SB_PORT" -p qz 2>/dev/null)
 if grep -q '^printer qz' <<<"$said"; then
-  pass "queue qz answers on 127.0.0.1:$SB_PORT"
+  sb_pass "queue qz answers on $SB_ADDR:$SB_PORT"
 else
-  fail "queue qz does not answer on 127.0.0.1:$SB_PORT"
+  sb_fail "queue qz does not answer on $SB_ADDR:$SB_PORT"
 fi
 
 # The document printed once, as the filter's pdftoraster sees it at draft
@@ -144,24 +115,11 @@ run_copies_job() {
   local args=(-n "$n" -o "sides=$sides" -o cupsPrintQuality=Draft -t "$name")
   [ "$collate" != unset ] && args+=(-o "collate=$collate")
   if out_of_time; then
-    fail "$name: not run, the test ran out of time"
+    sb_fail "$name: not run, the test ran out of time"
     return
   fi
-  if ! sb_submit qz "${args[@]}" "$pdf"; then
-    fail "$name: lp refused the job"
-    return
-  fi
-  local id=$SB_JOB number=${SB_JOB##*-}
-  if ! sb_wait_job "$id" "$kJobSeconds" || ! sb_wait_filters "$id" 30; then
-    fail "$name: job $id still not done after ${kJobSeconds}s"
-    cancel "$id" 2>/dev/null
-    sb_wait_job "$id" 30
-    return
-  fi
-  local state
-  state=$(sb_job_state "$id")
-  local job=$SB/out/job-$number.prn
-  cp "$SB/out/qz.prn" "$job" 2>/dev/null || : >"$job"
+  sb_run_job "$name" qz "$kJobSeconds" "${args[@]}" "$pdf" || return
+  local number=${SB_JOB##*-} state=$SB_STATE job=$SB_OUT
 
   local want got status
   want=$(expected_sides "$n" "$([ "$collate" = unset ] && echo false || echo "$collate")" "$sides")
@@ -181,12 +139,7 @@ run_copies_job() {
   total=$(awk -v j="$number" '$1 == "qz" && $3 == j && $6 == "total" {print $7}' "$SB/log/page_log")
   want_total=$(expected_total "$([ "$collate" = true ] && echo true || echo false)" "$want")
   [ "$total" = "$want_total" ] || problems+=("page_log total '$total', expected $want_total")
-  if [ ${#problems[@]} -eq 0 ]; then
-    pass "$name: [$got]"
-  else
-    local p
-    fail "$name: $(for p in "${problems[@]}"; do printf '%s; ' "$p"; done)"
-  fi
+  sb_verdict "$name" "[$got]" "${problems[@]}"
 }
 
 for sides in one-sided two-sided-long-edge; do
@@ -205,24 +158,22 @@ done
 cancel_test() {
   local name="cancelled mid-way"
   if ! sb_submit qz -n 5 -o collate=false -t cancel-me "$pdf"; then
-    fail "$name: lp refused the job"
+    sb_fail "$name: lp refused the job"
     return
   fi
   local id=$SB_JOB number=${SB_JOB##*-}
   if ! sb_wait_until 90 grep -q -a "\[Job $number\] PAGE: 2 " "$SB/log/error_log"; then
-    fail "$name: the second page did not start within 90s"
-    cancel "$id" 2>/dev/null
-    sb_wait_job "$id" 30
+    sb_fail "$name: the second page did not start within 90s"
+    sb_cancel_job "$id"
     return
   fi
   cancel "$id"
   if ! sb_wait_job "$id" 60 || ! sb_wait_filters "$id" 60; then
-    fail "$name: job $id or its filters still there 60s after the cancel"
+    sb_fail "$name: job $id or its filters still there 60s after the cancel"
     return
   fi
-  local state job=$SB/out/job-$number.prn
-  state=$(sb_job_state "$id")
-  cp "$SB/out/qz.prn" "$job" 2>/dev/null || : >"$job"
+  sb_collect_job qz
+  local state=$SB_STATE job=$SB_OUT
   local problems=()
   [ "$state" = canceled ] || problems+=("job $state, expected canceled")
   local size pages
@@ -240,19 +191,8 @@ cancel_test() {
   else
     echo "     cancelled job: empty output"
   fi
-  if [ ${#problems[@]} -eq 0 ]; then
-    pass "$name"
-  else
-    local p
-    fail "$name: $(for p in "${problems[@]}"; do printf '%s; ' "$p"; done)"
-  fi
+  sb_verdict "$name" "" "${problems[@]}"
 }
 cancel_test
 
-echo "$((SECONDS - start))s, $failures failure(s)"
-if [ "$failures" -ne 0 ]; then
-  echo "--- error_log (last 40 lines) ---"
-  tail -n 40 "$SB/log/error_log"
-  exit 1
-fi
-exit 0
+sb_finish
