@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 
 namespace {
 

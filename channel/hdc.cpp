@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 
 HdcContext hdcContext;
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "channel/cbuffer.h"
-#include "channel/waiter.h"
+#include "base/waiter.h"
 
 // Ring size and batching threshold of a job.
 inline constexpr uint32_t kHdcRingCapacity = 20971520;   // 20 MiB

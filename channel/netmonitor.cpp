@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "channel/statuspause.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "compress/colorconvert.h"
 #include "compress/tbrle.h"
 #include "filter/pagestream.h"

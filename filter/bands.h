@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "channel/waiter.h"
+#include "base/waiter.h"
 #include "filter/copies.h"
 
 #include "compress/huffman.h"

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "channel/messages.h"
+#include "base/io.h"
+#include "base/messages.h"
 #include "filter/bands.h"
 
 namespace {
@@ -68,17 +69,11 @@ bool CodedRecording::spill(const uint8_t* data, size_t length) {
         BlockRef ref{0, nullptr};
         if (::append(chunks_.get(), &ref) != kListOk) throw std::bad_alloc();
     }
-    while (length > 0) {
-        ssize_t n = ::write(fd_, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            msgPerror("ERROR: Unable to keep a page for its copies");
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-        fileBytes_ += static_cast<uint64_t>(n);
+    if (!writeAll(fd_, data, length)) {
+        msgPerror("ERROR: Unable to keep a page for its copies");
+        return false;
     }
+    fileBytes_ += length;
     return true;
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "status/NPACommands.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "filter/bands.h"
 #include "filter/copies.h"
 #include "filter/quenzel.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "filter/deviceuri.h"
 #include "filter/geometry.h"
 #include "filter/jobstream.h"

@@ -17,22 +17,10 @@
 #include <system_error>
 #include <thread>
 
-#include "channel/messages.h"
+#include "base/io.h"
+#include "base/messages.h"
 
 namespace {
-
-bool writeAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Writes a fixed message and the error text with async-signal-safe calls only:
 // the forked child of a threaded process may not take locks.

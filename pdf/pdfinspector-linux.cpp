@@ -1,6 +1,6 @@
 #include "pdf/pdfinspector-linux.h"
 
-#include "channel/messages.h"
+#include "base/messages.h"
 
 PdfPage* pages = nullptr;
 

@@ -13,8 +13,7 @@
 
 #include <cstdint>
 
-// A byte sink with the shape of hdcWrite: takes bytes, returns the count taken or -1.
-using ByteSink = int64_t (*)(const uint8_t* data, uint32_t length);
+#include "base/sink.h"
 
 // Data type tags.  0xC0 and 0xC1 also tag the element count of an array.
 enum XLDataTag : uint8_t {

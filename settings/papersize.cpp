@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "settings/jobsettings.h"
 #include "settings/options.h"
 #include "settings/ppd.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "settings/jobsettings.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "settings/jobsettings.h"
 #include "settings/options.h"
 #include "settings/ppd.h"

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "status/NPATHeader.h"
 #include "status/NPATransportFactory.h"
 #include "status/NPAValidator.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "filter/geometry.h"
 #include "filter/rasterinput.h"
 #include "settings/jobsettings.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "filter/jobstream.h"
 #include "settings/jobsettings.h"
 #include "settings/options.h"

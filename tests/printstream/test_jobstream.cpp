@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "tests/harness/jobtext.h"
 #include "tests/printstream/xlbytes.h"
 

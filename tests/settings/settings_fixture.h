@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "settings/jobsettings.h"
 
 class SettingsTest : public ::testing::Test {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
 #include "tests/status/testutil.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "status/NPAPrinterAlertHandler.h"
 #include "status/NPATransport9300.h"
 #include "tests/status/testutil.h"

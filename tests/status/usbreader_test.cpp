@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "channel/hdc.h"
-#include "channel/messages.h"
+#include "base/messages.h"
 #include "channel/statusthreads.h"
 #include "tests/status/testutil.h"
 #include "tools/printersim/printersim.h"

@@ -1,4 +1,4 @@
-#include "channel/messages.h"
+#include "base/messages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "channel/waiter.h"
+#include "base/waiter.h"
 
 #include <new>
 #include <system_error>

@@ -1,6 +1,6 @@
 // The one way threads of a job wait: on the event, with a bounded pause, and
 // stoppable at any time.
-#include "channel/waiter.h"
+#include "base/waiter.h"
 
 #include <gtest/gtest.h>
 

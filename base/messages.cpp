@@ -1,4 +1,6 @@
-#include "channel/messages.h"
+#include "base/messages.h"
+
+#include "base/io.h"
 
 #include <unistd.h>
 
@@ -28,17 +30,9 @@ bool isControl(char c) {
     return byte < 0x20 || byte == 0x7F;
 }
 
-void writeAll(const char* data, size_t length) {
-    const int fd = gFd.load();
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;  // Nowhere left to report to.
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
+// A failed write is dropped: there is nowhere left to report it to.
+void writeOut(const char* data, size_t length) {
+    (void)writeAll(gFd.load(), data, length);
 }
 
 // Longest cut of `text` at most `room` bytes long that does not split a UTF-8
@@ -69,7 +63,7 @@ void writeLine(size_t lead, const char* text, size_t length) {
     used += length;
     line[used++] = '\n';
     std::lock_guard<std::mutex> hold(gLock);
-    writeAll(line.data(), used);
+    writeOut(line.data(), used);
 }
 
 }  // namespace
