@@ -14,8 +14,8 @@
 #include "base/messages.h"
 #include "compress/colorconvert.h"
 #include "compress/tbrle.h"
-#include "filter/pagestream.h"
-#include "settings/jobsettings.h"
+#include "printstream/pagestream.h"
+#include "settings/record.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ constexpr uint8_t kFlatBlockType = 3;
 
 }  // namespace
 
-bool codeBand(WicketSettings* settings, HuffmanState* coder, uint32_t position, uint32_t firstLine,
-              uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
+bool codeBand(WicketSettings* settings, HuffmanState* coder, bool color, uint32_t position,
+              uint32_t firstLine, uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
               const uint8_t* Cr, const uint8_t* raw, std::vector<uint8_t>* out) {
     allocationCheckpoint(AllocSite::kCoder);
     setHuffman(coder);
@@ -40,7 +40,6 @@ bool codeBand(WicketSettings* settings, HuffmanState* coder, uint32_t position, 
     // Only an image's first band announces the quantiser.
     settings->emitQMarkers = position == 0;
 
-    const bool color = jobsetting->isColor != 0;
     // The block-type map and the coder's output buffer belong to the coding
     // thread: grown once, so that no band allocates.  The output is sized for
     // the worst case of a band, so that no band is ever cut, and the band
@@ -167,17 +166,19 @@ int coderThreadCount(int asked) {
 }
 
 // The writer's sink: the job's sink, and the recording of the page in hand.
-// Only the writer thread uses these.
-ByteSink gWriterTarget = hdcWrite;
-CodedRecording* gWriterRecording = nullptr;
-bool gWriterOutputFailed = false;
+// Only the writer thread uses it.
+struct WriterSink {
+    ByteSink target;
+    CodedRecording* recording = nullptr;
+    bool outputFailed = false;
 
-int64_t writerSink(const uint8_t* data, uint32_t length) {
-    const int64_t result = gWriterTarget(data, length);
-    if (result < 0) gWriterOutputFailed = true;
-    if (gWriterRecording != nullptr) gWriterRecording->append(data, length);
-    return result;
-}
+    int64_t operator()(const uint8_t* data, uint32_t length) {
+        const int64_t result = target(data, length);
+        if (result < 0) outputFailed = true;
+        if (recording != nullptr) recording->append(data, length);
+        return result;
+    }
+};
 
 // White bands code the same wherever they are, but for their place in the
 // image: the first band announces the quantiser, the others start at their
@@ -238,6 +239,7 @@ struct BandPipeline::Impl {
     bool pageOpen = false;        // BeginPage written, EndPage not yet
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> tagCache;  // rows -> coded tags
     std::array<CodedRecording, kRecordSlots> records;
+    WriterSink out;
 };
 
 BandPipeline::BandPipeline(const BandPipelineConfig& config)
@@ -259,9 +261,7 @@ BandPipeline::~BandPipeline() {
 }
 
 bool BandPipeline::start() {
-    gWriterTarget = config_.sink;
-    gWriterRecording = nullptr;
-    gWriterOutputFailed = false;
+    impl_->out = WriterSink{config_.sink};
     bool ok = writer_.start([this] { writerLoop(); });
     const int count = coderThreadCount(config_.coderThreads);
     for (int i = 0; ok && i < count; ++i) {
@@ -531,7 +531,7 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
         // Coded into the coder's own buffer, sized for the worst case, and
         // kept at its exact length: a band waiting for the writer holds only
         // its bytes.
-        item.coded = codeBand(settings, coder, item.position, item.firstLine, width, count, y, cb,
+        item.coded = codeBand(settings, coder, config_.settings->isColor != 0, item.position, item.firstLine, width, count, y, cb,
                               cr, raw, &item.jpeg);
         if (!item.coded) failed_.store(true);
         if (item.coded && item.lineMask == 0) {
@@ -547,7 +547,7 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
 }
 
 bool BandPipeline::shouldStopReplay() const {
-    return (config_.cancel != nullptr && config_.cancel->load() != 0) || gWriterOutputFailed ||
+    return (config_.cancel != nullptr && config_.cancel->load() != 0) || impl_->out.outputFailed ||
            hdcOutputClosed();
 }
 
@@ -626,9 +626,9 @@ void BandPipeline::flushImage() {
         p.imageParts.resize(count);
         for (uint32_t k = 0; k < count; ++k)
             p.imageParts[k] = &p.image[k];
-        writeImageOut(writerSink, p.imageFirstLine, config_.width, config_.resolution, count,
+        writeImageOut(p.out, p.imageFirstLine, config_.width, config_.resolution, count,
                       p.imageParts.data(), tags->data(), static_cast<uint32_t>(tags->size()));
-        if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
+        if (p.out.recording != nullptr) p.out.recording->markImageBoundary();
     } catch (const std::bad_alloc&) {
         // Nothing of the image went out; the page ends with the images before it.
         reportNoMemory();
@@ -663,20 +663,20 @@ void BandPipeline::writeItem(Item& item) {
             case Item::Kind::kStartPage:
                 p.image.clear();
                 p.skipRestOfPage = false;
-                gWriterRecording = nullptr;
+                p.out.recording = nullptr;
                 if (item.slot >= 0 && item.slot < kRecordSlots) {
                     try {
                         p.records[item.slot].begin();
-                        gWriterRecording = &p.records[item.slot];
+                        p.out.recording = &p.records[item.slot];
                     } catch (const std::bad_alloc&) {
                         // The page is printed all the same; its copies can't be.
                         reportNoMemory();
                         failed_.store(true);
                     }
                 }
-                start_page(writerSink);
+                start_page(p.out, config_.settings);
                 p.pageOpen = true;
-                if (gWriterRecording != nullptr) gWriterRecording->markImageBoundary();
+                if (p.out.recording != nullptr) p.out.recording->markImageBoundary();
                 break;
             case Item::Kind::kBand:
                 if (p.skipRestOfPage) break;
@@ -693,14 +693,14 @@ void BandPipeline::writeItem(Item& item) {
                 break;
             case Item::Kind::kEndPage:
                 flushImage();  // a page that ended early
-                if (gWriterRecording != nullptr) gWriterRecording->markPageEnd();
-                end_page(writerSink);
+                if (p.out.recording != nullptr) p.out.recording->markPageEnd();
+                end_page(p.out);
                 p.pageOpen = false;
-                if (gWriterRecording != nullptr) {
-                    gWriterRecording->finish();
-                    if (gWriterRecording->broken()) failed_.store(true);
+                if (p.out.recording != nullptr) {
+                    p.out.recording->finish();
+                    if (p.out.recording->broken()) failed_.store(true);
                 }
-                gWriterRecording = nullptr;
+                p.out.recording = nullptr;
                 break;
             case Item::Kind::kReplay: {
                 if (item.slot < 0 || item.slot >= kRecordSlots) break;
@@ -712,7 +712,7 @@ void BandPipeline::writeItem(Item& item) {
                 if (shouldStopReplay()) break;
                 msgf("DEBUG: Copy %d of page side %d\n", static_cast<int>(item.position),
                      item.slot);
-                const bool sent = record.replay(writerSink, [this] {
+                const bool sent = record.replay(p.out, [this] {
                     if (config_.copyImagePause.count() > 0)
                         writer_.pauseFor(config_.copyImagePause);
                     return shouldStopReplay();

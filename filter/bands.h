@@ -17,6 +17,7 @@
 #include "compress/huffman.h"
 #include "compress/wicket.h"
 #include "printstream/pclxl.h"
+#include "settings/record.h"
 
 // Lines of a band.
 inline constexpr uint32_t kBlockLines = 8;
@@ -39,8 +40,8 @@ void allocationCheckpoint(AllocSite site);
 // marker (position mod 8) and whether it announces the quantiser (position
 // 0).  Bands are independent, so any thread may code any band.  False
 // (reported) on a coder error; std::bad_alloc when memory runs out.
-bool codeBand(WicketSettings* settings, HuffmanState* coder, uint32_t position, uint32_t firstLine,
-              uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
+bool codeBand(WicketSettings* settings, HuffmanState* coder, bool color, uint32_t position,
+              uint32_t firstLine, uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
               const uint8_t* Cr, const uint8_t* raw, std::vector<uint8_t>* out);
 
 // --- The band pipeline of a job ----------------------------------------------
@@ -62,6 +63,7 @@ bool codeBand(WicketSettings* settings, HuffmanState* coder, uint32_t position, 
 
 struct BandPipelineConfig {
     ByteSink sink = nullptr;                   // where pages go (hdcWrite in a job)
+    const JobSetting* settings = nullptr;      // the job's settings record
     uint32_t width = 0;                        // pixels per line (pixWid)
     uint32_t bytesPerPixel = 0;                // 3 colour, 1 gray
     uint32_t pageHeight = 0;                   // pixHt, a multiple of 8

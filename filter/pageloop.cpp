@@ -34,7 +34,8 @@ BandPipelineConfig pipelineConfig(const PageLoopJob& job) {
     c.width = job.geometry.pixWid;
     c.bytesPerPixel = job.geometry.bytesPerPixel;
     c.pageHeight = job.geometry.pixHt;
-    c.resolution = jobsetting != nullptr ? jobsetting->resolution : 0;
+    c.settings = job.settings;
+    c.resolution = job.settings != nullptr ? job.settings->resolution : 0;
     c.coderThreads = job.coderThreads;
     c.cancel = &isTerminated;
     return c;
@@ -52,7 +53,7 @@ class PageLoop final : public PageOutput {
         : job_(job),
           g_(job.geometry),
           copies_(uncollatedCopies_Prototype, collatedFlag_Prototype != 0,
-                  jobsetting != nullptr && jobsetting->duplex == "ON"),
+                  job.settings != nullptr && job.settings->duplex == "ON"),
           pipeline_(pipelineConfig(job)) {}
 
     PageLoopResult run();
@@ -122,7 +123,7 @@ void PageLoop::readPage() {
                 // White lines are not coded: the coder makes them white again.
                 if (!inPlace) std::memcpy(at, line_.data(), keep);
                 std::memset(at + keep, 0xFF, g_.lineBytes - keep);
-                if (jobsetting->mirror == 2) {
+                if (job_.settings->mirror == 2) {
                     // Reverses all pixWid pixels of the padded line, so the
                     // right-hand padding becomes white on the left.  The tag
                     // plane is uniform, so mirroring it changes nothing.

@@ -17,6 +17,7 @@
 #include "filter/geometry.h"
 #include "filter/rasterinput.h"
 #include "printstream/pclxl.h"
+#include "settings/record.h"
 
 // Reverses in place the order of the `count`-byte units of `data` between the
 // unit starting at byte `a` and the one starting at byte `b` (inclusive).
@@ -28,6 +29,7 @@ struct PageLoopJob {
     JobGeometry geometry;
     bool bannerJob = false;
     ByteSink sink = nullptr;  // where the pages are written (hdcWrite in a job)
+    const JobSetting* settings = nullptr;  // the job's settings record
     int coderThreads = 0;     // 0: QZ_CODER_THREADS or one per core
 };
 

@@ -15,7 +15,7 @@
 #include "base/messages.h"
 #include "filter/deviceuri.h"
 #include "filter/geometry.h"
-#include "filter/jobstream.h"
+#include "printstream/jobstream.h"
 #include "filter/pageloop.h"
 #include "filter/rasterchild.h"
 #include "filter/rasterinput.h"
@@ -254,6 +254,7 @@ int quenzelMain(int argc, char** argv) {
         job.geometry = geometry;
         job.bannerJob = bannerJob;
         job.sink = hdcWrite;
+        job.settings = jobsetting;
         loop = runPageLoop(job);
     }
 

@@ -12,20 +12,21 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// Everything the sink received, and the size of each call.
-inline Bytes gCaptured;
-inline std::vector<uint32_t> gCallSizes;
+// A byte sink that keeps everything it receives, and the size of each call.
+struct Capture {
+    Bytes bytes;
+    std::vector<uint32_t> sizes;
 
-inline int64_t captureSink(const uint8_t* data, uint32_t length) {
-    gCaptured.insert(gCaptured.end(), data, data + length);
-    gCallSizes.push_back(length);
-    return length;
-}
-
-inline void resetCapture() {
-    gCaptured.clear();
-    gCallSizes.clear();
-}
+    int64_t operator()(const uint8_t* data, uint32_t length) {
+        bytes.insert(bytes.end(), data, data + length);
+        sizes.push_back(length);
+        return length;
+    }
+    void clear() {
+        bytes.clear();
+        sizes.clear();
+    }
+};
 
 // Joins pieces into one byte string.
 inline Bytes cat(std::initializer_list<Bytes> parts) {
@@ -96,5 +97,5 @@ inline Bytes embed(uint32_t length) {
 // Fixture base: clean capture before every case.
 class CaptureTest : public ::testing::Test {
   protected:
-    void SetUp() override { resetCapture(); }
+    Capture capture;
 };

@@ -1,12 +1,12 @@
-#include "filter/pagestream.h"
+#include "printstream/pagestream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "base/messages.h"
-#include "filter/jobstream.h"
-#include "settings/jobsettings.h"
+#include "printstream/jobstream.h"
+#include "settings/record.h"
 
 namespace {
 
@@ -100,12 +100,12 @@ void writeColorSpace(ByteSink sink, const JobSetting& js) {
 
 }  // namespace
 
-void start_page(ByteSink sink) {
-    if (jobsetting == nullptr) {
+void start_page(ByteSink sink, const JobSetting* settings) {
+    if (settings == nullptr) {
         msgf("start_page - no job settings, page not opened\n");
         return;
     }
-    const JobSetting& js = *jobsetting;
+    const JobSetting& js = *settings;
 
     outputXLAttrByte(sink, kAttrOrientation, ePortraitOrientation);
     outputXLAttrByte(sink, kAttrMediaSource, static_cast<uint8_t>(js.mediaSource));

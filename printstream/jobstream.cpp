@@ -1,4 +1,4 @@
-#include "filter/jobstream.h"
+#include "printstream/jobstream.h"
 
 #include <algorithm>
 #include <cstdio>

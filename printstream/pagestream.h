@@ -1,23 +1,23 @@
 // Page begin and end, and the PCL XL items around one image of a page.
 //
-// start_page() and end_page() read the job's record `jobsetting`, which is the
-// same for every page of the job.  The image writers carry the printer-specific
+// start_page() takes the job's settings record, which is the same for every
+// page of the job.  The image writers carry the printer-specific
 // image attributes; the band output joins its bands into images and writes the
 // data blocks through them.
 #pragma once
 
 #include <cstdint>
 
-#include "channel/hdc.h"
 #include "printstream/pclxl.h"
+#include "settings/record.h"
 
 // Opens a page: media, border and origin, scale, colour space, the page
 // extension and the raster operation.  Pages always go out in portrait.
-// Writes nothing when there is no job record.
-void start_page(ByteSink sink = hdcWrite);
+// Writes nothing when there is no job record (`settings` null).
+void start_page(ByteSink sink, const JobSetting* settings);
 
 // Closes a page: PageCopies 1 (copies are made by the filter), EndPage.
-void end_page(ByteSink sink = hdcWrite);
+void end_page(ByteSink sink);
 
 // The items that open one image of `rows` rows and `width` pixels whose first
 // row is page line `firstLine`: SetCursor to (0, firstLine), direct 8-bit

@@ -1,6 +1,6 @@
 // Job framing: status prologue, PJL header, PCL XL stream header, session start
 // and the job end.
-#include "filter/jobstream.h"
+#include "printstream/jobstream.h"
 
 #include <algorithm>
 #include <string>
@@ -89,10 +89,10 @@ class PjlHeader : public CaptureTest {
     std::string write(const JobSetting& js, const char* title = "Report",
                       const char* user = "alice", bool banner = false) {
         testing::internal::CaptureStderr();
-        writePjlHeader(captureSink, js, title, user, banner);
+        writePjlHeader(capture, js, title, user, banner);
         return testing::internal::GetCapturedStderr();
     }
-    std::string out() const { return asText(gCaptured); }
+    std::string out() const { return asText(capture.bytes); }
 };
 
 TEST_F(PjlHeader, EveryOptionalSettingInvalidGivesSeventeenLinesAndFourDebugLines) {
@@ -101,7 +101,7 @@ TEST_F(PjlHeader, EveryOptionalSettingInvalidGivesSeventeenLinesAndFourDebugLine
     EXPECT_EQ(splitLines(out()).size(), 17u);
     EXPECT_EQ(err, kSkippedDebugLines);
     // One sink call per line, each exactly the line.
-    EXPECT_EQ(gCallSizes.size(), 17u);
+    EXPECT_EQ(capture.sizes.size(), 17u);
 }
 
 TEST_F(PjlHeader, EveryOptionalSettingOfferedGivesAllLinesInOrder) {
@@ -148,7 +148,7 @@ TEST_F(PjlHeader, EveryOptionalSettingOfferedGivesAllLinesInOrder) {
 
 TEST_F(PjlHeader, DuplexJobCarriesBindingAfterDuplexLine) {
     for (const char* binding : {"LONGEDGE", "SHORTEDGE"}) {
-        resetCapture();
+        capture.clear();
         JobSetting js = plainJob();
         js.duplex = "ON";
         js.binding = binding;
@@ -167,7 +167,7 @@ TEST_F(PjlHeader, BannerJobAndSimplexJobHaveNoBindingLine) {
     write(js, "Report", "alice", /*banner=*/true);
     EXPECT_EQ(countOf(out(), "BINDING"), 0u);
     EXPECT_EQ(splitLines(out()).size(), 17u);
-    resetCapture();
+    capture.clear();
     js.duplex = "OFF";
     write(js);
     EXPECT_EQ(countOf(out(), "BINDING"), 0u);
@@ -191,7 +191,7 @@ TEST_F(PjlHeader, QuotesInTheTitleBecomeApostrophesAndNullTextsGiveEmptyValues) 
     write(plainJob(), "Say \"hi\"", nullptr);
     EXPECT_EQ(countOf(out(), "@PJL SET JOBNAME=\"Say 'hi'\"\n"), 1u);
     EXPECT_EQ(countOf(out(), "@PJL LJOBINFO HOSTID=\"\"\n"), 1u);
-    resetCapture();
+    capture.clear();
     write(plainJob(), nullptr, "alice");
     EXPECT_EQ(countOf(out(), "@PJL SET JOBNAME=\"\"\n"), 1u);
 }
@@ -259,7 +259,7 @@ TEST_F(PjlHeader, RegressionOverlongTitleIsCutInsideTheQuotes) {
     EXPECT_EQ(lines[4].rfind("@PJL SET JOBNAME=\"TTT", 0), 0u);
     EXPECT_EQ(lines[4].back(), '"');
     EXPECT_EQ(lines[5], "@PJL LJOBINFO HOSTID=\"alice\"");
-    for (uint32_t size : gCallSizes)
+    for (uint32_t size : capture.sizes)
         EXPECT_LT(size, kPjlBufferSize);
 }
 
@@ -280,54 +280,54 @@ TEST_F(PjlHeader, OverlongUtf8TitleIsCutAtACharacterBoundary) {
 using JobFraming = CaptureTest;
 
 TEST_F(JobFraming, StatusPrologueIsFourNpaPacketsInOrder) {
-    writeStatusPrologue(captureSink);
+    writeStatusPrologue(capture);
     const Bytes sniff = {0xA5, 0x00, 0x10, 0x80, 0xA4, 0x5B, 0xA4, 0x5B, 0x10, 0xEF,
                          0xA4, 0x5B, 0x11, 0xEE, 0x00, 0xFF, 0x13, 0xEC, 0x2E};
     const Bytes reg = {0xA5, 0x00, 0x0F, 0x50, 0xE0, 0x73, 0x07, 0x08, 0x00,
                        0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00};
     const Bytes errors = {0xA5, 0x00, 0x0D, 0x50, 0xE0, 0x73, 0x03, 0x08,
                           0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(hex(gCaptured), hex(cat({sniff, reg, sniff, errors})));
-    EXPECT_EQ(gCallSizes, (std::vector<uint32_t>{19, 18, 19, 16}));
+    EXPECT_EQ(hex(capture.bytes), hex(cat({sniff, reg, sniff, errors})));
+    EXPECT_EQ(capture.sizes, (std::vector<uint32_t>{19, 18, 19, 16}));
 }
 
 TEST_F(JobFraming, StreamHeaderIsOneRecordOf64BytesEndingInLineFeed) {
-    writeStreamHeader(captureSink);
-    ASSERT_EQ(gCaptured.size(), 64u);
-    EXPECT_EQ(gCallSizes, (std::vector<uint32_t>{64}));
-    const std::string h = asText(gCaptured);
+    writeStreamHeader(capture);
+    ASSERT_EQ(capture.bytes.size(), 64u);
+    EXPECT_EQ(capture.sizes, (std::vector<uint32_t>{64}));
+    const std::string h = asText(capture.bytes);
     EXPECT_EQ(h.rfind(") HP-PCL XL;2;1;Comment ", 0), 0u);
     EXPECT_EQ(h.back(), '\n');
     EXPECT_EQ(countOf(h, "\n"), 1u);
 }
 
 TEST_F(JobFraming, SessionStartAt600Dpi) {
-    writeSessionStart(captureSink, 600);
+    writeSessionStart(capture, 600);
     // UnitsPerMeasure 600x600, Measure eInch, ErrorReport 3, BeginSession,
     // SourceType 0, DataOrg 1, OpenDataSource, then the 29-byte comment record.
     const Bytes comment =
         cat({{0xC8, 0xC0, 0x17}, text("Quodrel Enhanced XL=1.2"), {0xF8, 0x81, 0x47}});
-    EXPECT_EQ(hex(gCaptured),
+    EXPECT_EQ(hex(capture.bytes),
               "D1 58 02 58 02 F8 89 C0 00 F8 86 C0 03 F8 8F 41 C0 00 F8 88 C0 01 F8 82 48 " +
                   hex(comment));
     EXPECT_EQ(comment.size(), 29u);
 }
 
 TEST_F(JobFraming, SessionStartSendsLow16BitsOfResolution) {
-    writeSessionStart(captureSink, 0x10000 + 1200);
-    EXPECT_EQ(hex(Bytes(gCaptured.begin(), gCaptured.begin() + 7)),
+    writeSessionStart(capture, 0x10000 + 1200);
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 7)),
               hex(attrU16XY(0x89, 1200, 1200)));
 }
 
 TEST_F(JobFraming, NetworkJobStartsWithUelAndEndsWithTrailer) {
     JobSetting js = plainJob();
     testing::internal::CaptureStderr();
-    writePjlHeader(captureSink, js, "Report", "alice", false);
-    writeStreamHeader(captureSink);
-    writeSessionStart(captureSink, js.resolution);
-    writeJobEnd(captureSink);
+    writePjlHeader(capture, js, "Report", "alice", false);
+    writeStreamHeader(capture);
+    writeSessionStart(capture, js.resolution);
+    writeJobEnd(capture);
     testing::internal::GetCapturedStderr();
-    const std::string o = asText(gCaptured);
+    const std::string o = asText(capture.bytes);
     EXPECT_EQ(o.rfind(kUel + "@PJL JOB\n", 0), 0u);
     const std::string tail = std::string("\x49\x42") + kUel + "@PJL EOJ\n@PJL LPORTROTATE\n" + kUel;
     ASSERT_GE(o.size(), tail.size());
@@ -345,7 +345,7 @@ TEST_F(JobFraming, NullSinkWritesNothing) {
     writeSessionStart(nullptr, 600);
     writeJobEnd(nullptr);
     testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(gCaptured.empty());
+    EXPECT_TRUE(capture.bytes.empty());
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The bytes that frame a job on the printer stream: the USB status prologue,
 // the PJL job header, the PCL XL stream header and session start, and after the
 // last page the session end and the PJL trailer.  Each writer takes the byte
-// sink first (the job run passes hdcWrite).
+// sink first (the job run passes the output ring's writer).
 #pragma once
 
 #include <array>
@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "printstream/pclxl.h"
-#include "settings/jobsettings.h"
+#include "settings/record.h"
 
 // Every PJL line is formatted into one buffer of this size; a line never has
 // more than kPjlBufferSize - 1 characters.
