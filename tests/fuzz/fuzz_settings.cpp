@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/messages.h"
-#include "filter/jobstream.h"
+#include "printstream/jobstream.h"
 #include "settings/jobsettings.h"
 #include "settings/options.h"
 #include "tests/fuzz/fuzz_check.h"
