@@ -18,14 +18,14 @@ class ByteSink {
     using Function = int64_t (*)(const uint8_t* data, uint32_t length);
 
     constexpr ByteSink() = default;
-    constexpr ByteSink(std::nullptr_t) {}  // NOLINT(google-explicit-constructor)
+    constexpr ByteSink(std::nullptr_t) {}             // NOLINT(google-explicit-constructor)
     constexpr ByteSink(Function f) : function_(f) {}  // NOLINT(google-explicit-constructor)
 
     // Any callable object (taken by reference, not copied).
     template <class F>
-        requires(!std::is_convertible_v<F&, Function> && !std::is_same_v<F, ByteSink> &&
-                 std::is_invocable_r_v<int64_t, F&, const uint8_t*, uint32_t>)
-    ByteSink(F& object)  // NOLINT(google-explicit-constructor)
+    requires(!std::is_convertible_v<F&, Function> && !std::is_same_v<F, ByteSink> &&
+             std::is_invocable_r_v<int64_t, F&, const uint8_t*, uint32_t>)
+        ByteSink(F& object)  // NOLINT(google-explicit-constructor)
         : object_(&object), thunk_([](void* o, const uint8_t* data, uint32_t length) -> int64_t {
               return (*static_cast<F*>(o))(data, length);
           }) {}

@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "channel/hdc.h"
 #include "compress/colorconvert.h"
 #include "compress/tbrle.h"
 #include "printstream/pagestream.h"
@@ -25,8 +25,8 @@ constexpr uint8_t kFlatBlockType = 3;
 }  // namespace
 
 bool codeBand(WicketSettings* settings, HuffmanState* coder, bool color, uint32_t position,
-              uint32_t firstLine, uint32_t width, uint32_t pixels, const uint8_t* Y, const uint8_t* Cb,
-              const uint8_t* Cr, const uint8_t* raw, std::vector<uint8_t>* out) {
+              uint32_t firstLine, uint32_t width, uint32_t pixels, const uint8_t* Y,
+              const uint8_t* Cb, const uint8_t* Cr, const uint8_t* raw, std::vector<uint8_t>* out) {
     allocationCheckpoint(AllocSite::kCoder);
     setHuffman(coder);
     // The restart markers of the bands joined into one image run RST0..RST7
@@ -531,8 +531,8 @@ void BandPipeline::codeItem(Item& item, WicketSettings* settings, HuffmanState* 
         // Coded into the coder's own buffer, sized for the worst case, and
         // kept at its exact length: a band waiting for the writer holds only
         // its bytes.
-        item.coded = codeBand(settings, coder, config_.settings->isColor != 0, item.position, item.firstLine, width, count, y, cb,
-                              cr, raw, &item.jpeg);
+        item.coded = codeBand(settings, coder, config_.settings->isColor != 0, item.position,
+                              item.firstLine, width, count, y, cb, cr, raw, &item.jpeg);
         if (!item.coded) failed_.store(true);
         if (item.coded && item.lineMask == 0) {
             std::lock_guard<std::mutex> lock(p.mutex);

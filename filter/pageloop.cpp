@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "channel/hdc.h"
 #include "filter/bands.h"
 #include "filter/copies.h"
 #include "filter/quenzel.h"

@@ -105,13 +105,15 @@ TEST_F(PageStream, CustomSizeBorderFollowsTheMargin) {
                              attrUByte(0x30, 0)});  // CustomMediaSizeUnits eInch
     js_.customMarg = 0;
     std::string err = startPage();
-    EXPECT_EQ(hex(capture.bytes), hex(cat({pageHead(media, 1, 0), attrUByte(0x03, 2), pageTail(1)})));
+    EXPECT_EQ(hex(capture.bytes),
+              hex(cat({pageHead(media, 1, 0), attrUByte(0x03, 2), pageTail(1)})));
     EXPECT_NE(err.find("BorderType - Custom: eNoBorder \n"), std::string::npos);
 
     capture.clear();
     js_.customMarg = 12;
     err = startPage();
-    EXPECT_EQ(hex(capture.bytes), hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
+    EXPECT_EQ(hex(capture.bytes),
+              hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
     EXPECT_NE(err.find("eWithBorder"), std::string::npos);
 }
 
@@ -119,7 +121,8 @@ TEST_F(PageStream, MediaTypeOtherThanAutomaticIsSentAsByteArray) {
     js_.mediaType = "Plain";
     startPage();
     const Bytes media = cat({a4Media(), attrUByteArray(0x27, "Plain")});
-    EXPECT_EQ(hex(capture.bytes), hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
+    EXPECT_EQ(hex(capture.bytes),
+              hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
 }
 
 TEST_F(PageStream, MediaSizeByNameIsSentAsByteArray) {
@@ -127,7 +130,8 @@ TEST_F(PageStream, MediaSizeByNameIsSentAsByteArray) {
     std::strcpy(js_.mediaSize.mediaSizeName, "Postcard");
     startPage();
     const Bytes media = cat({attrUByte(0x26, 1), attrUByteArray(0x25, "Postcard")});
-    EXPECT_EQ(hex(capture.bytes), hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
+    EXPECT_EQ(hex(capture.bytes),
+              hex(cat({pageHead(media, 2, 100), attrUByte(0x03, 2), pageTail(1)})));
 
     // A name that fills the field without a terminating NUL is read no further.
     capture.clear();
@@ -143,7 +147,8 @@ TEST_F(PageStream, MediaSizeByNameIsSentAsByteArray) {
 TEST_F(PageStream, LandscapeJobStillSendsPortrait) {
     js_.orientation = 1;
     startPage();
-    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)), hex(attrUByte(0x28, 0)));
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)),
+              hex(attrUByte(0x28, 0)));
 }
 
 struct ColorCase {
@@ -175,7 +180,8 @@ TEST_F(PageStream, ColourSpaceFollowsColourOutput) {
         capture.clear();
         js_.colorOutput = c.output;
         std::string err = startPage();
-        EXPECT_EQ(hex(capture.bytes), hex(cat({pageHead(a4Media(), 1, 0), c.colorSpace, pageTail(1)})))
+        EXPECT_EQ(hex(capture.bytes),
+                  hex(cat({pageHead(a4Media(), 1, 0), c.colorSpace, pageTail(1)})))
             << "colorOutput " << c.output;
         EXPECT_EQ(err, "BorderType - FullBleed: eNoBorder \n" + std::string(c.debug) + after)
             << "colorOutput " << c.output;
@@ -228,7 +234,8 @@ TEST_F(ImageItems, FullImageHeaderAndBlocksOf256RowsAt600Dpi) {
 
 TEST_F(ImageItems, ImageHeaderPlacesTheImageAtItsFirstLine) {
     writeImageHeader(capture, 3072, 4960, 232, 1200);
-    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 7)), hex(attrS16XY(0x4C, 0, 3072)));
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 7)),
+              hex(attrS16XY(0x4C, 0, 3072)));
     const std::string h = hex(capture.bytes);
     EXPECT_NE(h.find(hex(attrU16XY(0x67, 4960, 232))), std::string::npos);
     EXPECT_NE(h.find(hex(attrU16(0xF7, 1200))), std::string::npos);

@@ -82,13 +82,15 @@ TEST_F(PclXlPrimitives, ByteArrayCountPrefixSwitchesAfter255) {
     // 255 elements: one-byte count C0 FF.
     outputXLAttrByteArray(capture, 0x27, data.data(), 255);
     ASSERT_EQ(capture.bytes.size(), 3u + 255u + 2u);
-    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 3)), hex({0xC8, 0xC0, 0xFF}));
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 3)),
+              hex({0xC8, 0xC0, 0xFF}));
     EXPECT_EQ(hex(Bytes(capture.bytes.end() - 2, capture.bytes.end())), hex(attr(0x27)));
     capture.clear();
     // 256 elements: two-byte count C1 00 01.
     outputXLAttrByteArray(capture, 0x27, data.data(), 256);
     ASSERT_EQ(capture.bytes.size(), 4u + 256u + 2u);
-    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)), hex({0xC8, 0xC1, 0x00, 0x01}));
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)),
+              hex({0xC8, 0xC1, 0x00, 0x01}));
     EXPECT_EQ(capture.bytes[4], 0xAB);
     EXPECT_EQ(capture.bytes[259], 0xAB);
 }
@@ -132,7 +134,8 @@ TEST_F(PclXlPrimitives, SixteenBitArraysGoOutOneElementPerCall) {
     std::vector<int16_t> many(256, -1);
     outputXLAttrSInt16Array(capture, 0x51, many.data(), 256);
     ASSERT_EQ(capture.bytes.size(), 4u + 512u + 2u);
-    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)), hex({0xCB, 0xC1, 0x00, 0x01}));
+    EXPECT_EQ(hex(Bytes(capture.bytes.begin(), capture.bytes.begin() + 4)),
+              hex({0xCB, 0xC1, 0x00, 0x01}));
     EXPECT_EQ(capture.sizes.size(), 1u + 256u + 1u);
 }
 
