@@ -1,6 +1,7 @@
 #include "base/messages.h"
 
 #include "base/io.h"
+#include "base/processstate.h"
 
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ constexpr std::array<std::string_view, 13> kPrefixes = {
 // Keeps two threads' messages from interleaving.
 std::mutex gLock;
 std::atomic<int> gFd{STDERR_FILENO};
+const StateReset kResetMessages([] { gFd.store(STDERR_FILENO); });
 
 bool isControl(char c) {
     auto byte = static_cast<uint8_t>(c);
@@ -130,5 +132,3 @@ void reportNoMemory() {
 void msgSetOutputFd(int fd) {
     gFd.store(fd < 0 ? STDERR_FILENO : fd);
 }
-
-void msgResetLineState() {}

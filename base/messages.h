@@ -46,6 +46,3 @@ void msgReplaceControlBytes(char* text, size_t length);
 
 // Test hooks: write to `fd` instead of standard error (-1 restores it).
 void msgSetOutputFd(int fd);
-// Kept for tests written when messages could end mid-line; every message now
-// ends its line, so there is no line state to forget.
-void msgResetLineState();

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 
 HdcContext hdcContext;
 
@@ -19,6 +20,15 @@ namespace {
 constexpr uint32_t kWritePiece = 1 << 20;
 
 std::atomic<const std::atomic<int>*> gCancelFlag{nullptr};
+// Between jobs (tests): no print thread runs and the ring is freed.
+const StateReset kResetOutput([] {
+    hdcContext.failed.store(false);
+    hdcContext.failedAfterCancel.store(false);
+    hdcContext.flushThreshold.store(0);
+    hdcContext.outputFd = STDOUT_FILENO;
+    hdcContext.outputFlags = -1;
+    gCancelFlag.store(nullptr);
+});
 
 bool cancelled() {
     const std::atomic<int>* flag = gCancelFlag.load();

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "channel/hdc.h"
 #include "compress/colorconvert.h"
 #include "compress/tbrle.h"
@@ -110,6 +111,10 @@ struct AllocFailure {
 };
 
 std::atomic<long> gAllocCounters[4];
+const StateReset kResetAllocCounters([] {
+    for (auto& counter : gAllocCounters)
+        counter.store(0);
+});
 
 const AllocFailure& injectedFailure() {
     static const AllocFailure failure = [] {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "channel/hdc.h"
 #include "filter/deviceuri.h"
 #include "filter/geometry.h"
@@ -30,6 +31,15 @@ std::atomic<int> isTerminated{0};
 struct sigaction oldaction;
 const char* ticketArg = nullptr;
 int32_t uncollatedCopies_Prototype = 0;
+
+namespace {
+const StateReset kResetJobRun([] {
+    connectivityType = kConnectivityBonjour;
+    isTerminated.store(0);
+    ticketArg = nullptr;
+    uncollatedCopies_Prototype = 0;
+});
+}  // namespace
 
 void signalHandler(int signalNumber) {
     if (signalNumber == SIGTERM) isTerminated = 1;

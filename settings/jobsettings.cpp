@@ -6,10 +6,18 @@
 #include <cstring>
 #include <string>
 
+#include "base/processstate.h"
 #include "settings/options.h"
 
 JobSetting* jobsetting = nullptr;
 uint8_t collatedFlag_Prototype = 0;
+
+namespace {
+const StateReset kResetRecord([] {
+    jobsetting = nullptr;
+    collatedFlag_Prototype = 0;
+});
+}  // namespace
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "settings/jobsettings.h"
 
 namespace {
@@ -20,6 +21,7 @@ namespace {
 // unreadable file is not retried by every lookup of the job.
 PpdFile gJobPpd;
 bool gJobPpdTried = false;
+const StateReset kResetJobPpd(resetJobPpd);
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "settings/jobsettings.h"
 #include "settings/options.h"
 #include "settings/ppd.h"
@@ -15,6 +16,7 @@
 namespace {
 
 JobClock gJobClock = nullptr;  // null: the system clock
+const StateReset kResetJobClock([] { gJobClock = nullptr; });
 
 time_t jobNow() {
     return gJobClock != nullptr ? gJobClock() : std::time(nullptr);

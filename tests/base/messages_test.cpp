@@ -1,4 +1,5 @@
 #include "base/messages.h"
+#include "base/processstate.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 namespace {
 
 std::string capture(void (*body)()) {
-    msgResetLineState();
+    resetProcessState();
     testing::internal::CaptureStderr();
     body();
     return testing::internal::GetCapturedStderr();

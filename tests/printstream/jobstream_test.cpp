@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "tests/harness/jobtext.h"
 #include "tests/printstream/xlbytes.h"
 
@@ -83,7 +84,7 @@ class PjlHeader : public CaptureTest {
   protected:
     void SetUp() override {
         CaptureTest::SetUp();
-        msgResetLineState();
+        resetProcessState();
     }
     // Writes the header and returns what went to standard error.
     std::string write(const JobSetting& js, const char* title = "Report",

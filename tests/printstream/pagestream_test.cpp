@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "settings/record.h"
 #include "tests/printstream/xlbytes.h"
 
@@ -50,7 +51,7 @@ class PageStream : public CaptureTest {
   protected:
     void SetUp() override {
         CaptureTest::SetUp();
-        msgResetLineState();
+        resetProcessState();
         js_ = a4ColorJob();
         settings_ = &js_;
     }

@@ -55,6 +55,24 @@ TEST_F(OptionLookup, PpdHandleIsSharedUntilReset) {
     EXPECT_FALSE(lookupOption("", "TonerSave").found());
 }
 
+// The one reset of every fixture reaches the settings module's own state: the
+// PPD handle, the record pointer, the collation flag and the clock.
+TEST_F(OptionLookup, ProcessResetForgetsTheJobsSettingsState) {
+    usePpd("options.ppd");
+    EXPECT_TRUE(lookupOption("", "TonerSave").found());
+    JobSetting record;
+    jobsetting = &record;
+    collatedFlag_Prototype = 1;
+    setJobClock([] { return time_t{0}; });
+    unsetenv("PPD");
+    resetProcessState();
+    EXPECT_FALSE(lookupOption("", "TonerSave").found());
+    EXPECT_EQ(jobsetting, nullptr);
+    EXPECT_EQ(collatedFlag_Prototype, 0);
+    setFDateTime(&record, "");
+    EXPECT_GT(record.fDateTime, 40000.0f);  // the system clock again: after 2009
+}
+
 TEST_F(OptionLookup, TicketListsArePrefixSearchedInParsedOrder) {
     TicketOptions ticket("media-source=Tray1 PageSize=A4 media=Legal");
     EXPECT_EQ(ticket.size(), 3);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "settings/jobsettings.h"
 
 class SettingsTest : public ::testing::Test {
@@ -25,10 +26,7 @@ class SettingsTest : public ::testing::Test {
 
     static void resetAll() {
         unsetenv("PPD");
-        resetJobPpd();
-        setJobClock(nullptr);
-        collatedFlag_Prototype = 0;
-        msgResetLineState();
+        resetProcessState();
     }
 
     // Points $PPD at tests/data/settings/<name> and drops the shared handle.

@@ -5,8 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "base/processstate.h"
+#include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
 #include "tests/status/testutil.h"
@@ -21,7 +22,7 @@ using printersim::SimAlert;
 
 class NetworkMonitor : public ::testing::Test {
   protected:
-    void SetUp() override { msgResetLineState(); }
+    void SetUp() override { resetProcessState(); }
     void TearDown() override { StopNpaNetworkThread(); }
     void stop() { StopNpaNetworkThread(); }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/messages.h"
+#include "base/processstate.h"
 #include "status/NPAPrinterAlertHandler.h"
 #include "status/NPATransport9300.h"
 #include "tests/status/testutil.h"
@@ -47,7 +48,7 @@ TEST(OirPoller, ThreadReportsTheFirstRecord) {
     PrinterSimulator sim("127.0.93.21");
     ASSERT_TRUE(sim.listening()) << sim.error();
     sim.setOirReply(printersim::oirReplyPacket({{2, 8, {}, -1}, {1, 5, {}, -1}}));
-    msgResetLineState();
+    resetProcessState();
     StderrTap tap;
     oirThreadParam param;
     std::snprintf(param.address, sizeof param.address, "127.0.93.21");

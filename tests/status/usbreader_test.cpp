@@ -9,8 +9,9 @@
 #include <chrono>
 #include <thread>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "base/processstate.h"
+#include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "tests/status/testutil.h"
 #include "tools/printersim/printersim.h"
@@ -22,7 +23,7 @@ using printersim::SimAlert;
 
 class UsbReader : public ::testing::Test {
   protected:
-    void SetUp() override { msgResetLineState(); }
+    void SetUp() override { resetProcessState(); }
     void TearDown() override {
         StopUsbReadThread();
         usbReaderSetFd(kBackChannelFd);
