@@ -1,9 +1,12 @@
 #include "base/io.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+
+#include "base/waiter.h"
 
 bool writeAll(int fd, const void* data, size_t length) {
     const auto* bytes = static_cast<const uint8_t*>(data);
@@ -18,4 +21,11 @@ bool writeAll(int fd, const void* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+int pollSlice(int fd, short events) {
+    pollfd p{fd, events, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(kMaxPause.count()));
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    return ready > 0 ? 1 : 0;
 }

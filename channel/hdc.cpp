@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/io.h"
 #include "base/messages.h"
 #include "base/processstate.h"
 
@@ -74,15 +75,19 @@ bool write_bytes(const uint8_t* data, size_t length) {
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                pollfd p{hdcContext.outputFd, POLLOUT, 0};
-                if (::poll(&p, 1, static_cast<int>(kMaxPause.count())) == 0 && cancelled()) {
-                    const Clock::time_point now = Clock::now();
-                    if (!stalled) stalledSince = now;
-                    stalled = true;
-                    if (now - stalledSince >= kStallAfterCancel) {
-                        outputStalledAfterCancel();
-                        return false;
+                bool stalledOut = false;
+                waitFd(hdcContext.outputFd, POLLOUT, [&] {
+                    if (cancelled()) {
+                        const Clock::time_point now = Clock::now();
+                        if (!stalled) stalledSince = now;
+                        stalled = true;
+                        stalledOut = now - stalledSince >= kStallAfterCancel;
                     }
+                    return stalledOut || !hdcContext.printer.running();
+                });
+                if (stalledOut) {
+                    outputStalledAfterCancel();
+                    return false;
                 }
                 continue;
             }

@@ -19,6 +19,7 @@
 
 #include "base/io.h"
 #include "base/messages.h"
+#include "base/waiter.h"
 
 namespace {
 
@@ -38,20 +39,14 @@ void childReport(const char* text, int code) {
 // The child's standard error comes through a pipe and is passed on line by
 // line through our message writer, so that its lines and ours never run into
 // each other and none is longer than the spooler reads.
-std::thread gForwarder;
-std::atomic<bool> gForwarderStop{false};
+StoppableThread gForwarder;
 
 void forwardChildMessages(int fd) {
     std::string pending;
     std::array<char, 4096> chunk;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, 100);
-        if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) {
-            if (gForwarderStop.load()) break;
-            continue;
-        }
+        // Stopped only when the pipe is quiet: what the child wrote is passed on.
+        if (waitFd(fd, POLLIN, [] { return !gForwarder.running(); }) != FdWait::kReady) break;
         ssize_t n = ::read(fd, chunk.data(), chunk.size());
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) break;
@@ -72,14 +67,11 @@ void forwardChildMessages(int fd) {
     ::close(fd);
 }
 
+// The child has ended: what it wrote is in the pipe.  Something it left
+// running may still hold the pipe open, so the forwarder gives up at its
+// next quiet look.
 void stopForwarder() {
-    if (!gForwarder.joinable()) return;
-    // The child has ended: what it wrote is in the pipe.  Something it left
-    // running may still hold the pipe open, so the forwarder gives up after
-    // its next quiet poll.
-    gForwarderStop.store(true);
-    gForwarder.join();
-    gForwarderStop.store(false);
+    gForwarder.stop();
 }
 
 }  // namespace
@@ -99,10 +91,15 @@ CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)())
             cancelled = true;
             break;
         }
-        // Wait in short slices, so a cancel is seen while the sender stalls.
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        int ready = ::poll(&p, 1, 20);
-        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+        // A cancel is seen while the sender stalls.
+        const FdWait wait = waitFd(STDIN_FILENO, POLLIN, [stopRequested] {
+            return stopRequested != nullptr && stopRequested();
+        });
+        if (wait == FdWait::kStopped) continue;  // the check above ends the copy
+        if (wait == FdWait::kFailed) {
+            ok = false;
+            break;
+        }
         ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
         if (n == 0) break;
         if (n < 0) {
@@ -167,11 +164,10 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     ::close(ends[0]);
     ::close(ends[1]);
     ::close(errEnds[1]);
-    try {
-        gForwarder = std::thread(forwardChildMessages, errEnds[0]);
-    } catch (const std::system_error&) {
+    const int messages = errEnds[0];
+    if (!gForwarder.start([messages] { forwardChildMessages(messages); })) {
         // Without the forwarder the child's messages are lost, not the job.
-        ::close(errEnds[0]);
+        ::close(messages);
     }
     return pid;
 }

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/io.h"
+
 namespace {
 
-// Longest time between two looks at the cancel flag while waiting for data.
-constexpr int kPollSliceMs = 20;
 // After a cancel the page in hand is still finished while its raster keeps
 // coming, but the stream ends this long after the cancel was seen, whatever
 // the child does.
@@ -31,24 +31,27 @@ ssize_t CupsRasterReader::readCallback(void* context, unsigned char* buffer, siz
 ssize_t CupsRasterReader::readSome(unsigned char* buffer, size_t length) {
     if (calls_++ == callsAtStart_) firstRequest_ = length;
     if (eof_ || cancelled_ || readErrno_ != 0) return 0;
-    for (;;) {
-        if (stopRequested_ != nullptr && stopRequested_()) {
-            const auto now = std::chrono::steady_clock::now();
-            if (!cancelSeen_) {
-                cancelSeen_ = true;
-                cancelDeadline_ = now + kCancelGrace;
-            } else if (now >= cancelDeadline_) {
-                cancelled_ = true;
-                return 0;
-            }
+    // True once a cancel has been seen for longer than the grace time.
+    auto cancelOver = [this] {
+        if (stopRequested_ == nullptr || !stopRequested_()) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (!cancelSeen_) {
+            cancelSeen_ = true;
+            cancelDeadline_ = now + kCancelGrace;
+            return false;
         }
-        pollfd p{fd_, POLLIN, 0};
-        int ready = ::poll(&p, 1, kPollSliceMs);
-        if (ready < 0 && errno != EINTR) {
+        return now >= cancelDeadline_;
+    };
+    for (;;) {
+        FdWait wait = cancelOver() ? FdWait::kStopped : waitFd(fd_, POLLIN, cancelOver);
+        if (wait == FdWait::kStopped) {
+            cancelled_ = true;
+            return 0;
+        }
+        if (wait == FdWait::kFailed) {
             readErrno_ = errno;
             return 0;
         }
-        if (ready <= 0) continue;  // time-out or a signal: look at the flag again
         ssize_t n = ::read(fd_, buffer, length);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
