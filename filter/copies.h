@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "channel/cbuffer.h"
-#include "filter/pagecache.h"
+#include "base/pagecache.h"
 #include "printstream/pclxl.h"
 
 // Recording slots: the two sides of a sheet and the white back side.

@@ -1,4 +1,4 @@
-#include "filter/pagecache.h"
+#include "base/pagecache.h"
 
 #include <cstring>
 #include <new>
