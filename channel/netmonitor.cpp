@@ -22,14 +22,14 @@
 #include <system_error>
 #include <vector>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "channel/hdc.h"
 #include "channel/statuspause.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
+#include "status/NPAParser.h"
 #include "status/NPATransport9300.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
 
 NpaNetworkThreadParams npaNetworkThreadParams;
 

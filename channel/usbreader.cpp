@@ -24,12 +24,12 @@
 #include <system_error>
 #include <vector>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "channel/hdc.h"
 #include "channel/statuspause.h"
 #include "channel/statusthreads.h"
+#include "status/NPAParser.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
 
 UsbReadParams usbReadParams;
 

@@ -10,7 +10,7 @@
 #include "status/NPATHeader.h"
 #include "status/NPATransportFactory.h"
 #include "status/NPAValidator.h"
-#include "status/OIRCommandRequest.h"
+#include "status/OIRCommandReq.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 //
 // A handler asks the printer for its OIR records through a transport (UDP port
 // 9300 in practice), turns each record into a short text from the word tables
-// (status/OIRCommandResponse.h) and, on its own thread, reports the first text as
+// (status/OIRCommandResp.h) and, on its own thread, reports the first text as
 // a "WARNING:" line.  The filter's job flow does not start it.
 #pragma once
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "status/NPATransport.h"
-#include "status/OIRCommandResponse.h"
+#include "status/OIRCommandResp.h"
 
 inline constexpr size_t kOirAddressSize = 200;
 inline constexpr size_t kOirReplySize = 540;

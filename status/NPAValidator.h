@@ -6,7 +6,7 @@
 // request carries an 8-byte transport header in front and every reply a 12-byte
 // one.  The validator scans received bytes for the first packet of an
 // extended-alert response and glues continuation packets onto it in
-// `validBuffer`, from which the alert parser (status/NpaParser.h) reads.
+// `validBuffer`, from which the alert parser (status/NPAParser.h) reads.
 #pragma once
 
 #include <array>

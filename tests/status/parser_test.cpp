@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "status/NPAParser.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
 #include "tests/status/testutil.h"
 #include "tools/printersim/alertbuilder.h"
 

@@ -1,4 +1,4 @@
-#include "status/NpaParser.h"
+#include "status/NPAParser.h"
 
 #include <cstdio>
 #include <cstring>
