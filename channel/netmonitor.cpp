@@ -8,11 +8,8 @@
 //
 // Every wait (for a reply, and the pauses between passes) is cut into slices
 // of at most 20 ms that look at the run flag, so a stop is quick.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <array>
@@ -79,29 +76,11 @@ void reportAlerts(int assembledLength) {
 
 int InitializeNpaNetworkConnection(const char* address, int* socketHandle) {
     if (socketHandle == nullptr) return -1;
-    *socketHandle = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (*socketHandle < 0) {
-        *socketHandle = -1;
-        return -1;
-    }
     // The host text may carry the port of the print service ("10.0.0.5:631");
     // the status service is always on 9300.
-    in_addr_t peer = 0;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kNpaMonitorPort);
-    if (!npaHostAddress(address, &peer)) {
-        CloseNpaNetworkConnection(socketHandle);
-        return -1;
-    }
-    to.sin_addr.s_addr = peer;
-    if (::connect(*socketHandle, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        CloseNpaNetworkConnection(socketHandle);  // a failed socket is never left open
-        return -1;
-    }
-    timeval timeout{kNpaReceiveTimeoutSeconds, 0};
-    ::setsockopt(*socketHandle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return 0;
+    NpaUdpResult result =
+        npaConnectUdp(address, kNpaMonitorPort, kNpaReceiveTimeoutSeconds, socketHandle);
+    return result == NpaUdpResult::kConnected ? 0 : -1;
 }
 
 int SendNpaNetworkCommand(int socketHandle, const uint8_t* data, size_t length) {
@@ -116,9 +95,7 @@ int ReadNpaNetworkResponse(int socketHandle, uint8_t* buffer, size_t size) {
 }
 
 void CloseNpaNetworkConnection(int* socketHandle) {
-    if (socketHandle == nullptr) return;
-    if (*socketHandle != -1) ::close(*socketHandle);
-    *socketHandle = -1;
+    if (socketHandle != nullptr) npaCloseSocket(socketHandle);
 }
 
 void* npa_network_thread(const char* address) {

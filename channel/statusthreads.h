@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "status/NPATransport9300.h"
+
 // The spooler's back channel.
 inline constexpr int kBackChannelFd = 3;
 inline constexpr size_t kUsbReadBufferSize = 8192;
@@ -36,7 +38,7 @@ struct NpaNetworkThreadParams {
 };
 extern NpaNetworkThreadParams npaNetworkThreadParams;
 
-inline constexpr uint16_t kNpaMonitorPort = 9300;
+inline constexpr uint16_t kNpaMonitorPort = kNpaStatusPort;
 inline constexpr size_t kNpaReceiveBufferSize = 1024;
 // ReadNpaNetworkResponse needs at least this much room.
 inline constexpr size_t kNpaMinReceiveSize = 540;

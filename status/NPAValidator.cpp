@@ -2,12 +2,18 @@
 
 #include <cstring>
 
+#include "status/NPATHeader.h"
+
 std::array<uint8_t, kValidBufferSize> validBuffer{};
 NpaValidatorState npaValidatorState;
 
 namespace {
 
-constexpr std::array<uint8_t, 4> kTransportPrefix = {0x01, 0x00, 0x00, 0x31};
+// The packet identifier whose bytes, least significant first, are the
+// monitor's identifier bytes.
+constexpr uint64_t kMonitorPacketID =
+    uint64_t{kNpaMonitorIdBytes[0]} | uint64_t{kNpaMonitorIdBytes[1]} << 8 |
+    uint64_t{kNpaMonitorIdBytes[2]} << 16 | uint64_t{kNpaMonitorIdBytes[3]} << 24;
 
 // Forgets a partly assembled response.
 void dropResponse(NpaValidatorState& s) {
@@ -27,9 +33,9 @@ int AssembleNPACommand(const uint8_t* packet, uint8_t* destination, int length,
                        size_t destinationSize) {
     if (destination == nullptr || packet == nullptr || length < 0) return -1;
     if (destinationSize < static_cast<size_t>(length) + kNpaTransportHeaderSize) return -1;
-    std::memcpy(destination, kTransportPrefix.data(), kTransportPrefix.size());
-    std::memcpy(destination + kTransportPrefix.size(), kNpaMonitorIdBytes.data(),
-                kNpaMonitorIdBytes.size());
+    NPATHeaderReq header;
+    header.setPacketID(kMonitorPacketID);
+    header.CopyNPATHdrBytes(destination);
     std::memcpy(destination + kNpaTransportHeaderSize, packet, static_cast<size_t>(length));
     return length + static_cast<int>(kNpaTransportHeaderSize);
 }

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "status/NPATHeader.h"
+
 inline constexpr uint8_t kNpaStartByte = 0xA5;
 inline constexpr uint8_t kNpaContinueFlag = 0x20;  // flags bit 5
 inline constexpr uint8_t kNpaStatusCommand = 0xE0;
@@ -36,7 +38,7 @@ inline constexpr int kNpaMinFirstPacket = 7;
 // Packets starting in the last this-many bytes of an input are not looked at.
 inline constexpr int kNpaScanTail = 5;
 
-inline constexpr size_t kNpaTransportHeaderSize = 8;
+inline constexpr size_t kNpaTransportHeaderSize = NPATHeaderReq::kHeaderLength;
 inline constexpr size_t kNpaReplyHeaderSize = 12;
 // Identifier bytes of the network monitor's requests, echoed at reply bytes 8-11.
 inline constexpr std::array<uint8_t, 4> kNpaMonitorIdBytes = {0x12, 0x34, 0x56, 0x78};
