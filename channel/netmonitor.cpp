@@ -6,9 +6,11 @@
 // the answer, reports error alerts as WARNING lines, and withdraws the
 // registration when the job ends.
 //
-// Every wait (for a reply, and the pauses between passes) is cut into slices
-// of at most 20 ms that look at the run flag, so a stop is quick.
-#include <poll.h>
+// A wait for a reply looks at the run flag at least every kMaxPause and the
+// pauses between passes end at once on a stop, so a stop is quick.
+//
+// Framing, reassembly and what to report are status/'s (assembleFromDatagram,
+// errorAlertReportTexts); this file is the thread and its socket.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,17 +18,16 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "base/messages.h"
 #include "channel/hdc.h"
-#include "channel/statuspause.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
 #include "status/NPAParser.h"
 #include "status/NPATransport9300.h"
 #include "status/NPAValidator.h"
+#include "status/StatusWait.h"
 
 NpaNetworkThreadParams npaNetworkThreadParams;
 
@@ -41,31 +42,16 @@ constexpr int kRegistrationSize = NPA_COMMAND_REGLANGID.size() + kNpaTransportHe
 constexpr int kAlertRequestSize = NPA_DEVCOMMAND_EXT_ERRORS.size() + kNpaTransportHeaderSize;
 
 // Waits up to the receive time-out for a datagram (or a socket error, which the
-// read then returns).  False on time-out or when the run flag is cleared.
+// read then returns).  False on time-out or when the thread is stopped.
 bool waitForReply(int socketHandle) {
-    const int total = kNpaReceiveTimeoutSeconds * 1000;
-    const int slice = static_cast<int>(kStatusWaitSlice.count());
-    for (int waited = 0; waited < total && npaNetworkThreadParams.running.load(); waited += slice) {
-        pollfd p{socketHandle, POLLIN, 0};
-        int r = ::poll(&p, 1, slice);
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return true;  // let recv report it
-    }
-    return false;
+    return waitReadable(socketHandle, npaNetworkThreadParams.thread,
+                        std::chrono::seconds(kNpaReceiveTimeoutSeconds)) != FdWait::kQuiet;
 }
 
+// Every alert with a text, the list written kReportRepeats times over.
 void reportAlerts(int assembledLength) {
-    std::vector<PSSDALERTINFO> alerts;
-    int count = 0;
-    if (GetExtAlertInformation(validBuffer.data(), assembledLength, &alerts, &count) != 0) return;
-    if (count <= 0 || alerts[0].alertClass != kAlertClassError) return;
-    std::vector<std::string> texts;
-    for (const PSSDALERTINFO& alert : alerts) {
-        // An alert without any text (no detail entry and no text of its own)
-        // gives no line.
-        std::string text = alertReportText(alert);
-        if (!text.empty()) texts.push_back(std::move(text));
-    }
+    std::vector<std::string> texts = errorAlertReportTexts(validBuffer.data(), assembledLength);
+    std::erase(texts, std::string());
     for (int round = 0; round < kReportRepeats; ++round) {
         for (const std::string& text : texts)
             msgf("WARNING: %s\n", text.c_str());
@@ -110,18 +96,18 @@ void* npa_network_thread(const char* address) {
                        NPA_DEVCOMMAND_EXT_ERRORS.size(), alertRequest.size());
     if (address == nullptr || npaHostPart(address).size() < kNpaMinAddressLength) return nullptr;
 
-    const std::atomic<bool>& running = npaNetworkThreadParams.running;
+    StoppableThread& self = npaNetworkThreadParams.thread;
     int socketHandle = -1;
     int connection = -1;
     std::array<uint8_t, kNpaReceiveBufferSize> receive{};
 
-    while (running.load()) {
+    while (self.running()) {
         if (connection == -1 || socketHandle == -1) {
             CloseNpaNetworkConnection(&socketHandle);
             connection = InitializeNpaNetworkConnection(address, &socketHandle);
             if (connection != 0 || socketHandle == -1) {
                 connection = -1;
-                pauseWhileRunning(running, kRetryPause);
+                pauseWhileRunning(self, kRetryPause);
                 continue;
             }
             int status =
@@ -131,7 +117,7 @@ void* npa_network_thread(const char* address) {
                 CloseNpaNetworkConnection(&socketHandle);
                 connection = -1;
                 // A send that keeps failing must not turn into a busy loop.
-                pauseWhileRunning(running, kRetryPause);
+                pauseWhileRunning(self, kRetryPause);
                 continue;
             }
         }
@@ -141,7 +127,7 @@ void* npa_network_thread(const char* address) {
         // The first datagram only shows that the printer answers.
         if (!waitForReply(socketHandle) ||
             ReadNpaNetworkResponse(socketHandle, receive.data(), receive.size()) <= 0) {
-            pauseWhileRunning(running, kPassPause);
+            pauseWhileRunning(self, kPassPause);
             continue;
         }
 
@@ -160,18 +146,15 @@ void* npa_network_thread(const char* address) {
                 done = -1;
                 break;
             }
-            if (!isAckIDValid(receive.data(), static_cast<size_t>(n))) continue;
-            complete = ValidateReceivedResponse(
-                receive.data() + kNpaReplyHeaderSize, validBuffer.data(),
-                n - static_cast<int>(kNpaReplyHeaderSize), &assembled, &done);
+            complete = assembleFromDatagram(receive.data(), n, &assembled, &done);
         }
         if (!complete) {
-            pauseWhileRunning(running, kPassPause);
+            pauseWhileRunning(self, kPassPause);
             continue;
         }
         reportAlerts(assembled);
         validBuffer.fill(0);
-        pauseWhileRunning(running, kPassPause);
+        pauseWhileRunning(self, kPassPause);
     }
 
     if (connection == 0 && socketHandle != -1) {
@@ -184,18 +167,16 @@ void* npa_network_thread(const char* address) {
 }
 
 void StartNpaNetworkThread(const char* address) {
-    if (npaNetworkThreadParams.thread.joinable()) StopNpaNetworkThread();
+    StopNpaNetworkThread();
     npaNetworkThreadParams.address = address != nullptr ? address : "";
     const char* copy = address != nullptr ? npaNetworkThreadParams.address.c_str() : nullptr;
-    npaNetworkThreadParams.running.store(true);
-    try {
-        npaNetworkThreadParams.thread = std::thread(npa_network_thread, copy);
-    } catch (const std::system_error&) {
-        npaNetworkThreadParams.running.store(false);
-    }
+    npaNetworkThreadParams.ended.store(false);
+    npaNetworkThreadParams.thread.start([copy] {
+        npa_network_thread(copy);
+        npaNetworkThreadParams.ended.store(true);
+    });
 }
 
 void StopNpaNetworkThread() {
-    npaNetworkThreadParams.running.store(false);
-    if (npaNetworkThreadParams.thread.joinable()) npaNetworkThreadParams.thread.join();
+    npaNetworkThreadParams.thread.stop();
 }

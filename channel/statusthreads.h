@@ -2,15 +2,16 @@
 // declared in channel/hdc.h:
 //   StartUsbReadThread / StopUsbReadThread       USB back-channel reader
 //   StartNpaNetworkThread / StopNpaNetworkThread network monitor (UDP port 9300)
-// Both stop within about a second of the stop call, whatever the printer does.
+// Both run on a StoppableThread: a stop ends their pauses at once, and their
+// waits for the printer look at the run flag at least every kMaxPause.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <thread>
 
+#include "base/waiter.h"
 #include "status/NPATransport9300.h"
 
 // The spooler's back channel.
@@ -20,9 +21,11 @@ inline constexpr size_t kUsbReadBufferSize = 8192;
 inline constexpr int kUsbReadTimeoutMs = 1000;
 
 struct UsbReadParams {
-    std::atomic<bool> running{false};
-    std::thread thread;
     int fd = kBackChannelFd;
+    // Set by the thread as the last thing it does (a reader that found no back
+    // channel ends by itself, its run flag still raised).
+    std::atomic<bool> ended{false};
+    StoppableThread thread;  // last: stopped and joined before the rest goes
 };
 extern UsbReadParams usbReadParams;
 
@@ -32,9 +35,9 @@ void usbReaderSetFd(int fd);
 void* usb_read_thread();
 
 struct NpaNetworkThreadParams {
-    std::atomic<bool> running{false};
-    std::thread thread;
-    std::string address;  // the thread's own copy of the printer's address text
+    std::string address;             // the thread's own copy of the printer's address text
+    std::atomic<bool> ended{false};  // as UsbReadParams::ended
+    StoppableThread thread;          // last, as in UsbReadParams
 };
 extern NpaNetworkThreadParams npaNetworkThreadParams;
 

@@ -149,3 +149,33 @@ bool ValidateReceivedResponse(const uint8_t* input, uint8_t* output, int inputLe
     *assembledLength = s.validBufferCount;
     return result;
 }
+
+int assembleFromStream(uint8_t* buffer, size_t held, size_t* carried) {
+    size_t begin = 0;
+    for (;;) {
+        int done = 1;
+        int assembled = 0;
+        const int length = static_cast<int>(held - begin);
+        if (ValidateReceivedResponse(buffer + begin, validBuffer.data(), length, &assembled,
+                                     &done)) {
+            *carried = 0;
+            return assembled;
+        }
+        const size_t stop = static_cast<size_t>(npaValidatorState.scanStop);
+        const size_t rest = static_cast<size_t>(length) - stop;
+        if (rest <= kNpaMaxCarry) {
+            std::memmove(buffer, buffer + begin + stop, rest);
+            *carried = rest;
+            return -1;
+        }
+        begin += stop + 1;
+    }
+}
+
+bool assembleFromDatagram(const uint8_t* datagram, int length, int* assembledLength,
+                          int* doneFlag) {
+    if (length < 0 || !isAckIDValid(datagram, static_cast<size_t>(length))) return false;
+    return ValidateReceivedResponse(datagram + kNpaReplyHeaderSize, validBuffer.data(),
+                                    length - static_cast<int>(kNpaReplyHeaderSize), assembledLength,
+                                    doneFlag);
+}

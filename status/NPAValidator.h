@@ -96,3 +96,25 @@ uint16_t twoByteSwap(const uint8_t* bytes);
 // assembled.
 bool ValidateReceivedResponse(const uint8_t* input, uint8_t* output, int inputLength,
                               int* assembledLength, int* doneFlag);
+
+// Bytes of a packet that has not wholly arrived that a stream reader keeps for
+// its next read; no usable packet is longer than the assembled response plus a
+// packet header.
+inline constexpr size_t kNpaMaxCarry = kValidBufferSize + kNpaContinuationHeader;
+
+// Assembles from a byte stream (the USB back channel): `held` bytes at the
+// front of `buffer`, those kept from the last call followed by those read
+// since.  A packet start whose packet has not wholly arrived is kept: it is
+// moved to the front of `buffer`, and *carried says how many bytes it has.
+// One that would need more than kNpaMaxCarry bytes is no packet start at all
+// (a stray 0xA5); it is passed over and the bytes behind it are scanned again.
+// Returns the assembled length (in validBuffer) once a response is complete,
+// with *carried 0 (the bytes behind the response are dropped), else -1.
+int assembleFromStream(uint8_t* buffer, size_t held, size_t* carried);
+
+// Assembles from one datagram of `length` bytes of the network monitor's
+// exchange: ignored unless it echoes the monitor's identifier (isAckIDValid);
+// otherwise its packets, behind the reply header, go to
+// ValidateReceivedResponse with *doneFlag.  True when it completed a response
+// of *assembledLength bytes in validBuffer.
+bool assembleFromDatagram(const uint8_t* datagram, int length, int* assembledLength, int* doneFlag);

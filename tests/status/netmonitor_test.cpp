@@ -5,8 +5,8 @@
 #include <chrono>
 #include <thread>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
+#include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
 #include "tests/status/testutil.h"
@@ -142,8 +142,8 @@ TEST_F(NetworkMonitor, ShortAddressEndsAtOnceSendingNothing) {
     ASSERT_TRUE(sim.listening()) << sim.error();
     StartNpaNetworkThread("127.0.1");
     // The thread ends by itself, its run flag still set, sending nothing.
-    npaNetworkThreadParams.thread.join();
-    EXPECT_TRUE(npaNetworkThreadParams.running.load());
+    ASSERT_TRUE(waitForFlag(npaNetworkThreadParams.ended));
+    EXPECT_TRUE(npaNetworkThreadParams.thread.running());
     EXPECT_TRUE(sim.received().empty());
     EXPECT_TRUE(pauses_.pauses().empty());
 }

@@ -265,6 +265,18 @@ TEST(AlertReportText, FirstDetailThenOwnTextThenNothing) {
     EXPECT_EQ(alertReportText(a), "Load A4");
 }
 
+TEST(AlertReportText, ErrorResponseGivesEachAlertsTextOthersNothing) {
+    SimAlert silent;  // neither a detail entry nor a text of its own
+    std::vector<SimAlert> alerts = {SimAlert::withText("Jam"), silent, SimAlert::withText("Door")};
+    Bytes error = printersim::alertResponse(alerts, printersim::kClassError);
+    const int length = static_cast<int>(error.size());
+    EXPECT_EQ(errorAlertReportTexts(error.data(), length),
+              (std::vector<std::string>{"Jam", "", "Door"}));
+    EXPECT_TRUE(errorAlertReportTexts(error.data(), 20).empty());  // does not parse
+    Bytes warning = printersim::alertResponse(alerts, printersim::kClassWarning);
+    EXPECT_TRUE(errorAlertReportTexts(warning.data(), length).empty());
+}
+
 // Regression: a printer-made line feed must not start a spooler line of its own.
 TEST(AlertReportText, ControlCharactersBecomeSpaces) {
     PSSDALERTINFO a;
