@@ -44,7 +44,7 @@ extern NpaNetworkThreadParams npaNetworkThreadParams;
 inline constexpr uint16_t kNpaMonitorPort = kNpaStatusPort;
 inline constexpr size_t kNpaReceiveBufferSize = 1024;
 // ReadNpaNetworkResponse needs at least this much room.
-inline constexpr size_t kNpaMinReceiveSize = 540;
+inline constexpr size_t kNpaMinReceiveSize = kNpaMinReplyBuffer;
 inline constexpr int kNpaReceiveTimeoutSeconds = 2;
 
 // Makes a UDP socket into *socketHandle and connects it to port 9300 of the
