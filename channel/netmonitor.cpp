@@ -6,32 +6,39 @@
 // the answer, reports error alerts as WARNING lines, and withdraws the
 // registration when the job ends.
 //
-// Every wait (for a reply, and the pauses between passes) is cut into slices
-// of at most 20 ms that look at the run flag, so a stop is quick.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+// A wait for a reply looks at the run flag at least every kMaxPause and the
+// pauses between passes end at once on a stop, so a stop is quick.
+//
+// Framing, reassembly and what to report are status/'s (assembleFromDatagram,
+// errorAlertReportTexts); this file is the thread and its socket.
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
-#include "channel/statuspause.h"
+#include "base/processstate.h"
+#include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
+#include "status/NPAParser.h"
 #include "status/NPATransport9300.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
+#include "status/StatusWait.h"
 
 NpaNetworkThreadParams npaNetworkThreadParams;
+
+namespace {
+// Between jobs no monitor runs: only its address and end mark remain.
+const StateReset kResetNetworkMonitor([] {
+    npaNetworkThreadParams.address.clear();
+    npaNetworkThreadParams.ended.store(false);
+});
+}  // namespace
 
 namespace {
 
@@ -44,31 +51,16 @@ constexpr int kRegistrationSize = NPA_COMMAND_REGLANGID.size() + kNpaTransportHe
 constexpr int kAlertRequestSize = NPA_DEVCOMMAND_EXT_ERRORS.size() + kNpaTransportHeaderSize;
 
 // Waits up to the receive time-out for a datagram (or a socket error, which the
-// read then returns).  False on time-out or when the run flag is cleared.
+// read then returns).  False on time-out or when the thread is stopped.
 bool waitForReply(int socketHandle) {
-    const int total = kNpaReceiveTimeoutSeconds * 1000;
-    const int slice = static_cast<int>(kStatusWaitSlice.count());
-    for (int waited = 0; waited < total && npaNetworkThreadParams.running.load(); waited += slice) {
-        pollfd p{socketHandle, POLLIN, 0};
-        int r = ::poll(&p, 1, slice);
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return true;  // let recv report it
-    }
-    return false;
+    return waitReadable(socketHandle, npaNetworkThreadParams.thread,
+                        std::chrono::seconds(kNpaReceiveTimeoutSeconds)) != FdWait::kQuiet;
 }
 
+// Every alert with a text, the list written kReportRepeats times over.
 void reportAlerts(int assembledLength) {
-    std::vector<PSSDALERTINFO> alerts;
-    int count = 0;
-    if (GetExtAlertInformation(validBuffer.data(), assembledLength, &alerts, &count) != 0) return;
-    if (count <= 0 || alerts[0].alertClass != kAlertClassError) return;
-    std::vector<std::string> texts;
-    for (const PSSDALERTINFO& alert : alerts) {
-        // An alert without any text (no detail entry and no text of its own)
-        // gives no line.
-        std::string text = alertReportText(alert);
-        if (!text.empty()) texts.push_back(std::move(text));
-    }
+    std::vector<std::string> texts = errorAlertReportTexts(validBuffer.data(), assembledLength);
+    std::erase(texts, std::string());
     for (int round = 0; round < kReportRepeats; ++round) {
         for (const std::string& text : texts)
             msgf("WARNING: %s\n", text.c_str());
@@ -79,29 +71,11 @@ void reportAlerts(int assembledLength) {
 
 int InitializeNpaNetworkConnection(const char* address, int* socketHandle) {
     if (socketHandle == nullptr) return -1;
-    *socketHandle = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (*socketHandle < 0) {
-        *socketHandle = -1;
-        return -1;
-    }
     // The host text may carry the port of the print service ("10.0.0.5:631");
     // the status service is always on 9300.
-    in_addr_t peer = 0;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kNpaMonitorPort);
-    if (!npaHostAddress(address, &peer)) {
-        CloseNpaNetworkConnection(socketHandle);
-        return -1;
-    }
-    to.sin_addr.s_addr = peer;
-    if (::connect(*socketHandle, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        CloseNpaNetworkConnection(socketHandle);  // a failed socket is never left open
-        return -1;
-    }
-    timeval timeout{kNpaReceiveTimeoutSeconds, 0};
-    ::setsockopt(*socketHandle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return 0;
+    NpaUdpResult result =
+        npaConnectUdp(address, kNpaMonitorPort, kNpaReceiveTimeoutSeconds, socketHandle);
+    return result == NpaUdpResult::kConnected ? 0 : -1;
 }
 
 int SendNpaNetworkCommand(int socketHandle, const uint8_t* data, size_t length) {
@@ -116,9 +90,7 @@ int ReadNpaNetworkResponse(int socketHandle, uint8_t* buffer, size_t size) {
 }
 
 void CloseNpaNetworkConnection(int* socketHandle) {
-    if (socketHandle == nullptr) return;
-    if (*socketHandle != -1) ::close(*socketHandle);
-    *socketHandle = -1;
+    if (socketHandle != nullptr) npaCloseSocket(socketHandle);
 }
 
 void* npa_network_thread(const char* address) {
@@ -133,18 +105,18 @@ void* npa_network_thread(const char* address) {
                        NPA_DEVCOMMAND_EXT_ERRORS.size(), alertRequest.size());
     if (address == nullptr || npaHostPart(address).size() < kNpaMinAddressLength) return nullptr;
 
-    const std::atomic<bool>& running = npaNetworkThreadParams.running;
+    StoppableThread& self = npaNetworkThreadParams.thread;
     int socketHandle = -1;
     int connection = -1;
     std::array<uint8_t, kNpaReceiveBufferSize> receive{};
 
-    while (running.load()) {
+    while (self.running()) {
         if (connection == -1 || socketHandle == -1) {
             CloseNpaNetworkConnection(&socketHandle);
             connection = InitializeNpaNetworkConnection(address, &socketHandle);
             if (connection != 0 || socketHandle == -1) {
                 connection = -1;
-                pauseWhileRunning(running, kRetryPause);
+                pauseWhileRunning(self, kRetryPause);
                 continue;
             }
             int status =
@@ -154,7 +126,7 @@ void* npa_network_thread(const char* address) {
                 CloseNpaNetworkConnection(&socketHandle);
                 connection = -1;
                 // A send that keeps failing must not turn into a busy loop.
-                pauseWhileRunning(running, kRetryPause);
+                pauseWhileRunning(self, kRetryPause);
                 continue;
             }
         }
@@ -164,7 +136,7 @@ void* npa_network_thread(const char* address) {
         // The first datagram only shows that the printer answers.
         if (!waitForReply(socketHandle) ||
             ReadNpaNetworkResponse(socketHandle, receive.data(), receive.size()) <= 0) {
-            pauseWhileRunning(running, kPassPause);
+            pauseWhileRunning(self, kPassPause);
             continue;
         }
 
@@ -183,18 +155,15 @@ void* npa_network_thread(const char* address) {
                 done = -1;
                 break;
             }
-            if (!isAckIDValid(receive.data(), static_cast<size_t>(n))) continue;
-            complete = ValidateReceivedResponse(
-                receive.data() + kNpaReplyHeaderSize, validBuffer.data(),
-                n - static_cast<int>(kNpaReplyHeaderSize), &assembled, &done);
+            complete = assembleFromDatagram(receive.data(), n, &assembled, &done);
         }
         if (!complete) {
-            pauseWhileRunning(running, kPassPause);
+            pauseWhileRunning(self, kPassPause);
             continue;
         }
         reportAlerts(assembled);
         validBuffer.fill(0);
-        pauseWhileRunning(running, kPassPause);
+        pauseWhileRunning(self, kPassPause);
     }
 
     if (connection == 0 && socketHandle != -1) {
@@ -207,18 +176,16 @@ void* npa_network_thread(const char* address) {
 }
 
 void StartNpaNetworkThread(const char* address) {
-    if (npaNetworkThreadParams.thread.joinable()) StopNpaNetworkThread();
+    StopNpaNetworkThread();
     npaNetworkThreadParams.address = address != nullptr ? address : "";
     const char* copy = address != nullptr ? npaNetworkThreadParams.address.c_str() : nullptr;
-    npaNetworkThreadParams.running.store(true);
-    try {
-        npaNetworkThreadParams.thread = std::thread(npa_network_thread, copy);
-    } catch (const std::system_error&) {
-        npaNetworkThreadParams.running.store(false);
-    }
+    npaNetworkThreadParams.ended.store(false);
+    npaNetworkThreadParams.thread.start([copy] {
+        npa_network_thread(copy);
+        npaNetworkThreadParams.ended.store(true);
+    });
 }
 
 void StopNpaNetworkThread() {
-    npaNetworkThreadParams.running.store(false);
-    if (npaNetworkThreadParams.thread.joinable()) npaNetworkThreadParams.thread.join();
+    npaNetworkThreadParams.thread.stop();
 }

@@ -2,14 +2,17 @@
 // declared in channel/hdc.h:
 //   StartUsbReadThread / StopUsbReadThread       USB back-channel reader
 //   StartNpaNetworkThread / StopNpaNetworkThread network monitor (UDP port 9300)
-// Both stop within about a second of the stop call, whatever the printer does.
+// Both run on a StoppableThread: a stop ends their pauses at once, and their
+// waits for the printer look at the run flag at least every kMaxPause.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <thread>
+
+#include "base/waiter.h"
+#include "status/NPATransport9300.h"
 
 // The spooler's back channel.
 inline constexpr int kBackChannelFd = 3;
@@ -18,9 +21,11 @@ inline constexpr size_t kUsbReadBufferSize = 8192;
 inline constexpr int kUsbReadTimeoutMs = 1000;
 
 struct UsbReadParams {
-    std::atomic<bool> running{false};
-    std::thread thread;
     int fd = kBackChannelFd;
+    // Set by the thread as the last thing it does (a reader that found no back
+    // channel ends by itself, its run flag still raised).
+    std::atomic<bool> ended{false};
+    StoppableThread thread;  // last: stopped and joined before the rest goes
 };
 extern UsbReadParams usbReadParams;
 
@@ -30,16 +35,16 @@ void usbReaderSetFd(int fd);
 void* usb_read_thread();
 
 struct NpaNetworkThreadParams {
-    std::atomic<bool> running{false};
-    std::thread thread;
-    std::string address;  // the thread's own copy of the printer's address text
+    std::string address;             // the thread's own copy of the printer's address text
+    std::atomic<bool> ended{false};  // as UsbReadParams::ended
+    StoppableThread thread;          // last, as in UsbReadParams
 };
 extern NpaNetworkThreadParams npaNetworkThreadParams;
 
-inline constexpr uint16_t kNpaMonitorPort = 9300;
+inline constexpr uint16_t kNpaMonitorPort = kNpaStatusPort;
 inline constexpr size_t kNpaReceiveBufferSize = 1024;
 // ReadNpaNetworkResponse needs at least this much room.
-inline constexpr size_t kNpaMinReceiveSize = 540;
+inline constexpr size_t kNpaMinReceiveSize = kNpaMinReplyBuffer;
 inline constexpr int kNpaReceiveTimeoutSeconds = 2;
 
 // Makes a UDP socket into *socketHandle and connects it to port 9300 of the

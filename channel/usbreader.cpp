@@ -10,63 +10,48 @@
 // spins when fd 3 is closed and returns 0 at once for ever at end of file (fd 3
 // is /dev/null under cupsfilter, and a file: queue has no backend).  Here every
 // read is preceded by a wait of our own of at most a second, end of file or a
-// bad descriptor means there is no back channel (the thread ends), and every
-// wait, the pause after a response included, looks at the run flag at least
-// every 20 ms, so the stop is quick.
-#include <poll.h>
+// bad descriptor means there is no back channel (the thread ends).  The wait
+// looks at the run flag at least every kMaxPause and the pause after a response
+// ends at once on a stop, so the stop is quick.
+//
+// Framing, reassembly and what to report are status/'s (assembleFromStream,
+// errorAlertReportTexts); this file is the thread around them.
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "channel/hdc.h"
 #include "base/messages.h"
-#include "channel/statuspause.h"
+#include "base/processstate.h"
+#include "channel/hdc.h"
 #include "channel/statusthreads.h"
+#include "status/NPAParser.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
+#include "status/StatusWait.h"
 
 UsbReadParams usbReadParams;
 
 namespace {
+// Between jobs no reader runs: only its descriptor and end mark remain.
+const StateReset kResetUsbReader([] {
+    usbReadParams.fd = kBackChannelFd;
+    usbReadParams.ended.store(false);
+});
+}  // namespace
+
+namespace {
 
 constexpr auto kResponsePause = std::chrono::milliseconds(2000);
-// Bytes of a packet that has not wholly arrived are kept for the next read; no
-// usable packet is longer than the assembled response plus a packet header.
-constexpr size_t kMaxCarry = kValidBufferSize + kNpaContinuationHeader;
 
-enum class BackChannel { kData, kQuiet, kGone };
-
-// Waits up to a second for something to read, looking at the run flag
-// between polls of at most kStatusWaitSlice.
-BackChannel waitForData(int fd) {
-    const int slice = static_cast<int>(kStatusWaitSlice.count());
-    for (int waited = 0; waited < kUsbReadTimeoutMs && usbReadParams.running.load();
-         waited += slice) {
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, slice);
-        if (r < 0 && errno != EINTR) return BackChannel::kGone;
-        if (r <= 0) continue;
-        if (p.revents & POLLNVAL) return BackChannel::kGone;
-        return BackChannel::kData;  // data, hang-up or error: the read tells which
-    }
-    return BackChannel::kQuiet;
-}
-
+// The first alert's text, when the response is to be reported.
 void reportResponse(int assembledLength) {
-    std::vector<PSSDALERTINFO> alerts;
-    int count = 0;
-    if (GetExtAlertInformation(validBuffer.data(), assembledLength, &alerts, &count) != 0) return;
-    if (count <= 0 || alerts[0].alertClass != kAlertClassError) return;
-    std::string text = alertReportText(alerts[0]);
-    if (text.empty()) return;  // nothing to tell for an alert without any text
+    std::vector<std::string> texts = errorAlertReportTexts(validBuffer.data(), assembledLength);
+    if (texts.empty() || texts[0].empty()) return;
     msgf("\nInside GetExtAlerts in hdc\n");
-    msgf("\nWARNING: %s\n", text.c_str());
+    msgf("\nWARNING: %s\n", texts[0].c_str());
 }
 
 }  // namespace
@@ -79,11 +64,12 @@ void* usb_read_thread() {
     std::array<uint8_t, kUsbReadBufferSize> buffer{};
     size_t carried = 0;  // bytes at the front of buffer kept from the last read
     const int fd = usbReadParams.fd;
+    StoppableThread& self = usbReadParams.thread;
 
-    while (usbReadParams.running.load()) {
-        BackChannel state = waitForData(fd);
-        if (state == BackChannel::kGone) break;
-        if (state == BackChannel::kQuiet) continue;
+    while (self.running()) {
+        FdWait state = waitReadable(fd, self, std::chrono::milliseconds(kUsbReadTimeoutMs));
+        if (state == FdWait::kInvalid || state == FdWait::kFailed) break;
+        if (state == FdWait::kQuiet) continue;
 
         ssize_t n = ::read(fd, buffer.data() + carried, buffer.size() - carried);
         if (n < 0) {
@@ -92,52 +78,26 @@ void* usb_read_thread() {
         }
         if (n == 0) break;  // end of file: the backend is gone or there never was one
 
-        // Scan what is held.  A packet start whose packet has not wholly
-        // arrived is kept for the next read; one that would need more than any
-        // answer can hold is no packet start at all (a stray 0xA5), so it is
-        // passed over and the bytes behind it are scanned again.
-        size_t total = carried + static_cast<size_t>(n);
-        size_t begin = 0;
-        int assembled = 0;
-        bool complete = false;
-        for (;;) {
-            int done = 1;
-            const int length = static_cast<int>(total - begin);
-            if (ValidateReceivedResponse(buffer.data() + begin, validBuffer.data(), length,
-                                         &assembled, &done)) {
-                complete = true;
-                break;
-            }
-            const size_t stop = static_cast<size_t>(npaValidatorState.scanStop);
-            const size_t rest = static_cast<size_t>(length) - stop;
-            if (rest <= kMaxCarry) {
-                std::memmove(buffer.data(), buffer.data() + begin + stop, rest);
-                carried = rest;
-                break;
-            }
-            begin += stop + 1;
-        }
-        if (!complete) continue;
-        carried = 0;
+        int assembled =
+            assembleFromStream(buffer.data(), carried + static_cast<size_t>(n), &carried);
+        if (assembled < 0) continue;
         reportResponse(assembled);
-        pauseWhileRunning(usbReadParams.running, kResponsePause);
+        pauseWhileRunning(self, kResponsePause);
         validBuffer.fill(0);
     }
     return nullptr;
 }
 
 void StartUsbReadThread() {
-    if (usbReadParams.thread.joinable()) StopUsbReadThread();
-    usbReadParams.running.store(true);
+    StopUsbReadThread();
     npaValidatorReset();
-    try {
-        usbReadParams.thread = std::thread(usb_read_thread);
-    } catch (const std::system_error&) {
-        usbReadParams.running.store(false);
-    }
+    usbReadParams.ended.store(false);
+    usbReadParams.thread.start([] {
+        usb_read_thread();
+        usbReadParams.ended.store(true);
+    });
 }
 
 void StopUsbReadThread() {
-    usbReadParams.running.store(false);
-    if (usbReadParams.thread.joinable()) usbReadParams.thread.join();
+    usbReadParams.thread.stop();
 }

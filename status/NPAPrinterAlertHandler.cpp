@@ -3,31 +3,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #include "base/messages.h"
 #include "status/NPATHeader.h"
 #include "status/NPATransportFactory.h"
 #include "status/NPAValidator.h"
-#include "status/OIRCommandRequest.h"
+#include "status/OIRCommandReq.h"
+#include "status/StatusWait.h"
 
 namespace {
 
-constexpr auto kPollPause = std::chrono::microseconds(10000);
+constexpr auto kPollPause = std::chrono::milliseconds(10);
 constexpr auto kReportPause = std::chrono::seconds(2);
-constexpr auto kStopSlice = std::chrono::milliseconds(50);
-
-// Sleeps `total`, in slices, returning early when a stop is asked.
-void pauseUnlessStopped(const oirThreadParam* param, std::chrono::microseconds total) {
-    auto end = std::chrono::steady_clock::now() + total;
-    while (!param->stop.load()) {
-        auto now = std::chrono::steady_clock::now();
-        if (now >= end) return;
-        auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - now);
-        std::this_thread::sleep_for(left < kStopSlice ? left : kStopSlice);
-    }
-}
 
 }  // namespace
 
@@ -80,7 +67,7 @@ void NPAPrinterAlertHandler::GetParsedString(std::vector<std::string>* texts) co
 
 void processOirThreadPrinterHandler(oirThreadParam* param) {
     NPAPrinterAlertHandler handler(NPA_TRANSPORT_9300);
-    while (!param->stop.load()) {
+    while (param->thread.running()) {
         param->flag.store(1);
         int64_t result = handler.GetPrinterOIRStatus(param);
         if (result >= 0 && handler.recordCount > 0) {
@@ -88,35 +75,30 @@ void processOirThreadPrinterHandler(oirThreadParam* param) {
             handler.GetParsedString(&texts);
             if (!texts[0].empty()) {
                 msgf("WARNING: %s\n", texts[0].c_str());
-                pauseUnlessStopped(param, kReportPause);
+                pauseWhileRunning(param->thread, kReportPause);
             }
         }
-        pauseUnlessStopped(param, kPollPause);
+        pauseWhileRunning(param->thread, kPollPause);
     }
 }
 
 void processOirThread(oirThreadParam* param) {
     processOirThreadPrinterHandler(param);
-    param->finished.store(true);  // nothing touches param after this
+    param->finished.store(true);
 }
 
 int startOirThread(oirThreadParam* param) {
     if (param == nullptr) return EINVAL;
-    param->stop.store(false);
+    param->thread.stop();  // one poller per record
     param->finished.store(false);
-    try {
-        std::thread(processOirThread, param).detach();
-    } catch (const std::system_error& e) {
+    if (!param->thread.start([param] { processOirThread(param); })) {
         param->finished.store(true);
-        return e.code().value();
+        return EAGAIN;
     }
     param->flag.store(1);
     return 0;
 }
 
 void stopOirThread(oirThreadParam* param) {
-    if (param == nullptr) return;
-    param->stop.store(true);
-    while (!param->finished.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (param != nullptr) param->thread.stop();
 }

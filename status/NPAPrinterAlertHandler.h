@@ -2,7 +2,7 @@
 //
 // A handler asks the printer for its OIR records through a transport (UDP port
 // 9300 in practice), turns each record into a short text from the word tables
-// (status/OIRCommandResponse.h) and, on its own thread, reports the first text as
+// (status/OIRCommandResp.h) and, on its own thread, reports the first text as
 // a "WARNING:" line.  The filter's job flow does not start it.
 #pragma once
 
@@ -13,24 +13,26 @@
 #include <string>
 #include <vector>
 
+#include "base/waiter.h"
 #include "status/NPATransport.h"
-#include "status/OIRCommandResponse.h"
+#include "status/OIRCommandResp.h"
 
 inline constexpr size_t kOirAddressSize = 200;
 inline constexpr size_t kOirReplySize = 540;
 inline constexpr uint64_t kOirPacketID = 0x1111;
 inline constexpr int kOirDatagramSize = 14;  // transport header + request
 
-// The thread's parameter record, owned by whoever starts the thread; it must
-// outlive the thread (stopOirThread() waits for that).
+// The thread's parameter record, owned by whoever starts the thread; it owns
+// the thread, and stopOirThread() (or the record's end) stops and joins it.
 struct oirThreadParam {
     char address[kOirAddressSize] = {};  // printer's IPv4 address, terminated
     // Set to 1 once the thread is created and again before every poll.
     std::atomic<uint8_t> flag{0};
-    // Host controls: `stop` asks the thread to end; `finished` is true while no
-    // thread uses this record (the thread sets it as the very last thing it does).
-    std::atomic<bool> stop{false};
+    // True while no thread uses this record (the thread sets it as the very
+    // last thing it does).
     std::atomic<bool> finished{true};
+    // The poller; stopping it ends its pauses at once.
+    StoppableThread thread;
 };
 
 class NPAPrinterAlertHandler {
@@ -60,11 +62,12 @@ class NPAPrinterAlertHandler {
     std::unique_ptr<NPATransport> pNPATransport;
 };
 
-// Starts a detached thread polling the printer named in `param` (network
-// transport): every 10 ms, and 2 s more after a report.  Sets param->flag to 1
-// on success.  Returns 0, or the thread library's error code.
+// Starts the thread polling the printer named in `param` (network transport):
+// every 10 ms, and 2 s more after a report.  A poller already running on the
+// record is stopped first.  Sets param->flag to 1 on success.  Returns 0, or
+// EAGAIN when no thread could be made.
 int startOirThread(oirThreadParam* param);
 void processOirThread(oirThreadParam* param);
 void processOirThreadPrinterHandler(oirThreadParam* param);
-// Asks the thread to end and waits until it no longer uses `param`.
+// Stops the thread and waits until it no longer uses `param`.
 void stopOirThread(oirThreadParam* param);

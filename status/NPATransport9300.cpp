@@ -24,6 +24,32 @@ bool npaHostAddress(const char* text, in_addr_t* address) {
     return true;
 }
 
+NpaUdpResult npaConnectUdp(const char* address, uint16_t port, int timeoutSeconds, int* socketFd) {
+    *socketFd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (*socketFd < 0) {
+        *socketFd = -1;
+        return NpaUdpResult::kNoSocket;
+    }
+    in_addr_t peer = 0;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    const bool known = npaHostAddress(address, &peer);
+    to.sin_addr.s_addr = peer;
+    if (!known || ::connect(*socketFd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        npaCloseSocket(socketFd);  // a failed socket is never left open
+        return NpaUdpResult::kNotConnected;
+    }
+    timeval timeout{timeoutSeconds, 0};
+    ::setsockopt(*socketFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return NpaUdpResult::kConnected;
+}
+
+void npaCloseSocket(int* socketFd) {
+    if (*socketFd >= 0) ::close(*socketFd);
+    *socketFd = -1;
+}
+
 NPATransport9300::~NPATransport9300() {
     if (socketFd >= 0) ShutdownConnection();
 }
@@ -34,25 +60,12 @@ int64_t NPATransport9300::InitializeConnection(const char* address) {
     bool known = npaHostAddress(address, &peer);
     if (connected && socketFd >= 0 && known && peer == peer_) return 0;  // keep the socket
     ShutdownConnection();
-
-    socketFd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (socketFd < 0) {
-        socketFd = -1;
-        return -1;
+    NpaUdpResult result = npaConnectUdp(address, port, kReceiveTimeoutSeconds, &socketFd);
+    if (result == NpaUdpResult::kNoSocket) return -1;
+    if (result == NpaUdpResult::kConnected) {
+        connected = true;
+        peer_ = peer;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = peer;
-    if (!known || ::connect(socketFd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(socketFd);
-        socketFd = -1;
-        return 0;
-    }
-    connected = true;
-    peer_ = peer;
-    timeval timeout{1, 0};
-    ::setsockopt(socketFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     return 0;
 }
 
@@ -68,8 +81,7 @@ int64_t NPATransport9300::ReadNPAResponse(uint8_t* buffer, uint64_t size) {
 }
 
 int64_t NPATransport9300::ShutdownConnection() {
-    if (socketFd >= 0) ::close(socketFd);
-    socketFd = -1;
+    npaCloseSocket(&socketFd);
     connected = false;
     return 0;
 }

@@ -23,6 +23,16 @@ std::string npaHostPart(const char* text);
 // 255.255.255.255: status requests are never broadcast.
 bool npaHostAddress(const char* text, in_addr_t* address);
 
+enum class NpaUdpResult { kNoSocket, kNotConnected, kConnected };
+// Makes a UDP socket into *socketFd and connects it to `port` of the host in
+// `address` (as npaHostAddress reads it), with a receive time-out of
+// `timeoutSeconds`.  Only kConnected leaves a socket there; otherwise
+// *socketFd is -1: no socket could be made (kNoSocket), or the address is no
+// address or the connect failed (kNotConnected; the socket is closed at once).
+NpaUdpResult npaConnectUdp(const char* address, uint16_t port, int timeoutSeconds, int* socketFd);
+// Closes *socketFd unless it is -1, and sets it to -1.
+void npaCloseSocket(int* socketFd);
+
 class NPATransport9300 : public NPATransport {
   public:
     NPATransport9300() = default;
@@ -44,5 +54,6 @@ class NPATransport9300 : public NPATransport {
     uint16_t port = kNpaStatusPort;
 
   private:
+    static constexpr int kReceiveTimeoutSeconds = 1;
     in_addr_t peer_ = 0;
 };

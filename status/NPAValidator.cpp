@@ -2,12 +2,23 @@
 
 #include <cstring>
 
+#include "base/processstate.h"
+#include "status/NPATHeader.h"
+
 std::array<uint8_t, kValidBufferSize> validBuffer{};
 NpaValidatorState npaValidatorState;
 
 namespace {
+const StateReset kResetValidator(npaValidatorReset);
+}  // namespace
 
-constexpr std::array<uint8_t, 4> kTransportPrefix = {0x01, 0x00, 0x00, 0x31};
+namespace {
+
+// The packet identifier whose bytes, least significant first, are the
+// monitor's identifier bytes.
+constexpr uint64_t kMonitorPacketID =
+    uint64_t{kNpaMonitorIdBytes[0]} | uint64_t{kNpaMonitorIdBytes[1]} << 8 |
+    uint64_t{kNpaMonitorIdBytes[2]} << 16 | uint64_t{kNpaMonitorIdBytes[3]} << 24;
 
 // Forgets a partly assembled response.
 void dropResponse(NpaValidatorState& s) {
@@ -27,9 +38,9 @@ int AssembleNPACommand(const uint8_t* packet, uint8_t* destination, int length,
                        size_t destinationSize) {
     if (destination == nullptr || packet == nullptr || length < 0) return -1;
     if (destinationSize < static_cast<size_t>(length) + kNpaTransportHeaderSize) return -1;
-    std::memcpy(destination, kTransportPrefix.data(), kTransportPrefix.size());
-    std::memcpy(destination + kTransportPrefix.size(), kNpaMonitorIdBytes.data(),
-                kNpaMonitorIdBytes.size());
+    NPATHeaderReq header;
+    header.setPacketID(kMonitorPacketID);
+    header.CopyNPATHdrBytes(destination);
     std::memcpy(destination + kNpaTransportHeaderSize, packet, static_cast<size_t>(length));
     return length + static_cast<int>(kNpaTransportHeaderSize);
 }
@@ -142,4 +153,34 @@ bool ValidateReceivedResponse(const uint8_t* input, uint8_t* output, int inputLe
     s.scanStop = pos < size ? pos : size;
     *assembledLength = s.validBufferCount;
     return result;
+}
+
+int assembleFromStream(uint8_t* buffer, size_t held, size_t* carried) {
+    size_t begin = 0;
+    for (;;) {
+        int done = 1;
+        int assembled = 0;
+        const int length = static_cast<int>(held - begin);
+        if (ValidateReceivedResponse(buffer + begin, validBuffer.data(), length, &assembled,
+                                     &done)) {
+            *carried = 0;
+            return assembled;
+        }
+        const size_t stop = static_cast<size_t>(npaValidatorState.scanStop);
+        const size_t rest = static_cast<size_t>(length) - stop;
+        if (rest <= kNpaMaxCarry) {
+            std::memmove(buffer, buffer + begin + stop, rest);
+            *carried = rest;
+            return -1;
+        }
+        begin += stop + 1;
+    }
+}
+
+bool assembleFromDatagram(const uint8_t* datagram, int length, int* assembledLength,
+                          int* doneFlag) {
+    if (length < 0 || !isAckIDValid(datagram, static_cast<size_t>(length))) return false;
+    return ValidateReceivedResponse(datagram + kNpaReplyHeaderSize, validBuffer.data(),
+                                    length - static_cast<int>(kNpaReplyHeaderSize), assembledLength,
+                                    doneFlag);
 }

@@ -6,12 +6,14 @@
 // request carries an 8-byte transport header in front and every reply a 12-byte
 // one.  The validator scans received bytes for the first packet of an
 // extended-alert response and glues continuation packets onto it in
-// `validBuffer`, from which the alert parser (status/NpaParser.h) reads.
+// `validBuffer`, from which the alert parser (status/NPAParser.h) reads.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "status/NPATHeader.h"
 
 inline constexpr uint8_t kNpaStartByte = 0xA5;
 inline constexpr uint8_t kNpaContinueFlag = 0x20;  // flags bit 5
@@ -36,7 +38,7 @@ inline constexpr int kNpaMinFirstPacket = 7;
 // Packets starting in the last this-many bytes of an input are not looked at.
 inline constexpr int kNpaScanTail = 5;
 
-inline constexpr size_t kNpaTransportHeaderSize = 8;
+inline constexpr size_t kNpaTransportHeaderSize = NPATHeaderReq::kHeaderLength;
 inline constexpr size_t kNpaReplyHeaderSize = 12;
 // Identifier bytes of the network monitor's requests, echoed at reply bytes 8-11.
 inline constexpr std::array<uint8_t, 4> kNpaMonitorIdBytes = {0x12, 0x34, 0x56, 0x78};
@@ -94,3 +96,25 @@ uint16_t twoByteSwap(const uint8_t* bytes);
 // assembled.
 bool ValidateReceivedResponse(const uint8_t* input, uint8_t* output, int inputLength,
                               int* assembledLength, int* doneFlag);
+
+// Bytes of a packet that has not wholly arrived that a stream reader keeps for
+// its next read; no usable packet is longer than the assembled response plus a
+// packet header.
+inline constexpr size_t kNpaMaxCarry = kValidBufferSize + kNpaContinuationHeader;
+
+// Assembles from a byte stream (the USB back channel): `held` bytes at the
+// front of `buffer`, those kept from the last call followed by those read
+// since.  A packet start whose packet has not wholly arrived is kept: it is
+// moved to the front of `buffer`, and *carried says how many bytes it has.
+// One that would need more than kNpaMaxCarry bytes is no packet start at all
+// (a stray 0xA5); it is passed over and the bytes behind it are scanned again.
+// Returns the assembled length (in validBuffer) once a response is complete,
+// with *carried 0 (the bytes behind the response are dropped), else -1.
+int assembleFromStream(uint8_t* buffer, size_t held, size_t* carried);
+
+// Assembles from one datagram of `length` bytes of the network monitor's
+// exchange: ignored unless it echoes the monitor's identifier (isAckIDValid);
+// otherwise its packets, behind the reply header, go to
+// ValidateReceivedResponse with *doneFlag.  True when it completed a response
+// of *assembledLength bytes in validBuffer.
+bool assembleFromDatagram(const uint8_t* datagram, int length, int* assembledLength, int* doneFlag);

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "status/NPAParser.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
-#include "status/OIRCommandResponse.h"
+#include "status/OIRCommandResp.h"
 
 namespace {
 

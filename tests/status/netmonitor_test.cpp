@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "base/messages.h"
-#include "base/processstate.h"
 #include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "status/NPACommands.h"
@@ -22,10 +21,10 @@ using printersim::SimAlert;
 
 class NetworkMonitor : public ::testing::Test {
   protected:
-    void SetUp() override { resetProcessState(); }
     void TearDown() override { StopNpaNetworkThread(); }
     void stop() { StopNpaNetworkThread(); }
 
+    FreshProcess fresh_;
     PauseRecorder pauses_;
 };
 
@@ -143,8 +142,8 @@ TEST_F(NetworkMonitor, ShortAddressEndsAtOnceSendingNothing) {
     ASSERT_TRUE(sim.listening()) << sim.error();
     StartNpaNetworkThread("127.0.1");
     // The thread ends by itself, its run flag still set, sending nothing.
-    npaNetworkThreadParams.thread.join();
-    EXPECT_TRUE(npaNetworkThreadParams.running.load());
+    ASSERT_TRUE(waitForFlag(npaNetworkThreadParams.ended));
+    EXPECT_TRUE(npaNetworkThreadParams.thread.running());
     EXPECT_TRUE(sim.received().empty());
     EXPECT_TRUE(pauses_.pauses().empty());
 }

@@ -8,8 +8,8 @@
 #include "status/NPATransport9300.h"
 #include "status/NPATransportFactory.h"
 #include "status/NPATransportUSB.h"
-#include "status/OIRCommandRequest.h"
-#include "status/OIRCommandResponse.h"
+#include "status/OIRCommandReq.h"
+#include "status/OIRCommandResp.h"
 #include "tests/status/testutil.h"
 #include "tools/printersim/alertbuilder.h"
 

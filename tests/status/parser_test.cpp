@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "status/NPAParser.h"
 #include "status/NPAValidator.h"
-#include "status/NpaParser.h"
 #include "tests/status/testutil.h"
 #include "tools/printersim/alertbuilder.h"
 
@@ -263,6 +263,18 @@ TEST(AlertReportText, FirstDetailThenOwnTextThenNothing) {
     EXPECT_EQ(alertReportText(a), "Tray 1 empty");  // an entry without text
     std::snprintf(a.entries[0].text.data(), a.entries[0].text.size(), "Load A4");
     EXPECT_EQ(alertReportText(a), "Load A4");
+}
+
+TEST(AlertReportText, ErrorResponseGivesEachAlertsTextOthersNothing) {
+    SimAlert silent;  // neither a detail entry nor a text of its own
+    std::vector<SimAlert> alerts = {SimAlert::withText("Jam"), silent, SimAlert::withText("Door")};
+    Bytes error = printersim::alertResponse(alerts, printersim::kClassError);
+    const int length = static_cast<int>(error.size());
+    EXPECT_EQ(errorAlertReportTexts(error.data(), length),
+              (std::vector<std::string>{"Jam", "", "Door"}));
+    EXPECT_TRUE(errorAlertReportTexts(error.data(), 20).empty());  // does not parse
+    Bytes warning = printersim::alertResponse(alerts, printersim::kClassWarning);
+    EXPECT_TRUE(errorAlertReportTexts(warning.data(), length).empty());
 }
 
 // Regression: a printer-made line feed must not start a spooler line of its own.

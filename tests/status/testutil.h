@@ -16,7 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "channel/statuspause.h"
+#include "base/processstate.h"
+#include "status/StatusWait.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -119,7 +120,13 @@ class StderrTap {
     std::string text_;
 };
 
-// Takes the place of the status threads' pauses (see channel/statuspause.h):
+// Returns the process state to its start when made: declared before the
+// members that install test hooks, it runs before they do.
+struct FreshProcess {
+    FreshProcess() { resetProcessState(); }
+};
+
+// Takes the place of the status threads' pauses (see status/StatusWait.h):
 // records the length of each and returns at once, so the tests neither wait
 // nor measure time.  While `hold` is set a pause lasts until the run flag is
 // cleared, as for a thread caught in its pause when the job ends.
@@ -170,6 +177,17 @@ class PauseRecorder {
     std::mutex lock_;
     std::vector<std::chrono::milliseconds> pauses_;
 };
+
+// Waits (as a guard against a hang) until `flag` is set.
+inline bool waitForFlag(const std::atomic<bool>& flag,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!flag.load()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // Waits until the reader has taken everything out of the pipe whose read end
 // is `fd`, so that the next write reaches it in a read of its own.

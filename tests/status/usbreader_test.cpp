@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "base/messages.h"
-#include "base/processstate.h"
 #include "channel/hdc.h"
 #include "channel/statusthreads.h"
 #include "tests/status/testutil.h"
@@ -23,7 +22,6 @@ using printersim::SimAlert;
 
 class UsbReader : public ::testing::Test {
   protected:
-    void SetUp() override { resetProcessState(); }
     void TearDown() override {
         StopUsbReadThread();
         usbReaderSetFd(kBackChannelFd);
@@ -46,13 +44,13 @@ class UsbReader : public ::testing::Test {
         std::erase(fds_, fd);
     }
     // The thread must end by itself, its run flag still set: a reader that
-    // looped on the descriptor would never be joined (the test would hang).
+    // looped on the descriptor would never end.
     void expectEndsByItself() {
-        ASSERT_TRUE(usbReadParams.thread.joinable());
-        usbReadParams.thread.join();
-        EXPECT_TRUE(usbReadParams.running.load());
+        ASSERT_TRUE(waitForFlag(usbReadParams.ended));
+        EXPECT_TRUE(usbReadParams.thread.running());
     }
 
+    FreshProcess fresh_;
     PauseRecorder pauses_;
     std::vector<int> fds_;
     int readEnd_ = -1;

@@ -1,6 +1,9 @@
 // NPA packet accessors, transport header and response reassembly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include "status/NPACommands.h"
 #include "status/NPATHeader.h"
 #include "status/NPAValidator.h"
@@ -210,6 +213,41 @@ TEST_F(Validator, FirstPacketTooShortForCategoryIsPassedOver) {
     Bytes ack = {0xA5, 0x00, 0x03, 0x50, 0xE0, 0x73};
     EXPECT_FALSE(feed(cat({ack, {0x00}})));
     EXPECT_TRUE(npaValidatorState.firstresponse);
+}
+
+// The back channel is a byte stream: a packet cut by a read is kept at the
+// front of the buffer for the next read; a stray 0xA5 whose length no answer
+// can have is passed over once more bytes than any packet are held behind it.
+TEST_F(Validator, StreamKeepsACutPacketAndPassesOverAStrayStart) {
+    Bytes r = response("Paper jam");
+    std::array<uint8_t, 8192> buffer{};
+    std::copy_n(r.begin(), 20, buffer.begin());
+    size_t carried = 99;
+    EXPECT_EQ(assembleFromStream(buffer.data(), 20, &carried), -1);
+    ASSERT_EQ(carried, 20u);
+    std::copy(r.begin() + 20, r.end(), buffer.begin() + 20);
+    EXPECT_EQ(assembleFromStream(buffer.data(), r.size(), &carried), static_cast<int>(r.size()));
+    EXPECT_EQ(carried, 0u);
+    EXPECT_EQ(Bytes(validBuffer.begin(), validBuffer.begin() + static_cast<long>(r.size())), r);
+
+    npaValidatorReset();
+    Bytes stream = cat({{0xA5, 0xFF, 0xFF}, Bytes(kNpaMaxCarry, 0x00), r});
+    std::copy(stream.begin(), stream.end(), buffer.begin());
+    EXPECT_EQ(assembleFromStream(buffer.data(), stream.size(), &carried),
+              static_cast<int>(r.size()));
+}
+
+TEST_F(Validator, DatagramCountsOnlyWithTheMonitorsIdentifier) {
+    Bytes r = response("Jam");
+    Bytes ours = cat({{0x01, 0x00, 0x00, 0x31, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78}, r});
+    Bytes foreign = ours;
+    foreign[11] = 0x79;
+    EXPECT_FALSE(
+        assembleFromDatagram(foreign.data(), static_cast<int>(foreign.size()), &assembled, &done));
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(
+        assembleFromDatagram(ours.data(), static_cast<int>(ours.size()), &assembled, &done));
+    EXPECT_EQ(assembledBytes(), r);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "status/NpaParser.h"
+#include "status/NPAParser.h"
 
 #include <cstdio>
 #include <cstring>
@@ -342,4 +342,16 @@ std::string alertReportText(const PSSDALERTINFO& alert) {
         if (u < 0x20 || u == 0x7F) c = ' ';
     }
     return out;
+}
+
+std::vector<std::string> errorAlertReportTexts(const uint8_t* response, int length) {
+    std::vector<PSSDALERTINFO> alerts;
+    int count = 0;
+    if (GetExtAlertInformation(response, length, &alerts, &count) != 0) return {};
+    if (count <= 0 || alerts[0].alertClass != kAlertClassError) return {};
+    std::vector<std::string> texts;
+    texts.reserve(alerts.size());
+    for (const PSSDALERTINFO& alert : alerts)
+        texts.push_back(alertReportText(alert));
+    return texts;
 }

@@ -1,4 +1,4 @@
-#include "status/OIRCommandRequest.h"
+#include "status/OIRCommandReq.h"
 
 void OIRCommandReq::CopyOIRReqBytes(uint8_t* destination) const {
     destination[0] = startByte;

@@ -144,3 +144,9 @@ size_t decodeString(const char* source, char* destination, size_t capacity);
 // then nothing is reported for the alert.  Control characters (a printer-made
 // line feed would start a spooler command line of its own) become spaces.
 std::string alertReportText(const PSSDALERTINFO& alert);
+
+// What a status thread reports for an assembled response of `length` bytes:
+// nothing (an empty list) unless it parses and its first alert is of the error
+// class; otherwise alertReportText() of each alert, in order (empty for an
+// alert without any text, which gives no line).
+std::vector<std::string> errorAlertReportTexts(const uint8_t* response, int length);

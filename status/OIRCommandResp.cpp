@@ -1,4 +1,4 @@
-#include "status/OIRCommandResponse.h"
+#include "status/OIRCommandResp.h"
 
 #include <cstring>
 
