@@ -27,5 +27,9 @@ int pollSlice(int fd, short events) {
     pollfd p{fd, events, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(kMaxPause.count()));
     if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready > 0 && (p.revents & POLLNVAL) != 0) {
+        errno = EBADF;  // not an open descriptor: waiting again cannot help
+        return -1;
+    }
     return ready > 0 ? 1 : 0;
 }

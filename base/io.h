@@ -13,11 +13,11 @@ enum class FdWait {
     kReady,    // the descriptor has one of the events (or an error or hang-up,
                // which the next read or write reports)
     kStopped,  // `stop` answered true
-    kFailed,   // poll() failed; errno tells why
+    kFailed,   // poll() failed, or `fd` is not open (EBADF); errno tells why
 };
 
 // One look at `fd` for `events`, sleeping at most kMaxPause (20 ms): 1 ready,
-// 0 not yet (the time-out, or a signal), -1 poll() failed.
+// 0 not yet (the time-out, or a signal), -1 poll() failed or `fd` is not open.
 int pollSlice(int fd, short events);
 
 // Waits until `fd` has one of `events`.  After every look that finds nothing

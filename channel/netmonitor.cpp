@@ -54,7 +54,7 @@ constexpr int kAlertRequestSize = NPA_DEVCOMMAND_EXT_ERRORS.size() + kNpaTranspo
 // read then returns).  False on time-out or when the thread is stopped.
 bool waitForReply(int socketHandle) {
     return waitReadable(socketHandle, npaNetworkThreadParams.thread,
-                        std::chrono::seconds(kNpaReceiveTimeoutSeconds)) != FdWait::kQuiet;
+                        std::chrono::seconds(kNpaReceiveTimeoutSeconds)) != FdWait::kStopped;
 }
 
 // Every alert with a text, the list written kReportRepeats times over.

@@ -68,8 +68,8 @@ void* usb_read_thread() {
 
     while (self.running()) {
         FdWait state = waitReadable(fd, self, std::chrono::milliseconds(kUsbReadTimeoutMs));
-        if (state == FdWait::kInvalid || state == FdWait::kFailed) break;
-        if (state == FdWait::kQuiet) continue;
+        if (state == FdWait::kFailed) break;
+        if (state == FdWait::kStopped) continue;
 
         ssize_t n = ::read(fd, buffer.data() + carried, buffer.size() - carried);
         if (n < 0) {

@@ -2,8 +2,6 @@
 
 #include <poll.h>
 
-#include <cerrno>
-
 #include "base/processstate.h"
 
 namespace {
@@ -23,14 +21,7 @@ bool pauseWhileRunning(StoppableThread& thread, std::chrono::milliseconds total)
 }
 
 FdWait waitReadable(int fd, const StoppableThread& thread, std::chrono::milliseconds total) {
-    const int slice = static_cast<int>(kMaxPause.count());
-    for (int waited = 0; waited < total.count() && thread.running(); waited += slice) {
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, slice);
-        if (r < 0 && errno != EINTR) return FdWait::kFailed;
-        if (r <= 0) continue;
-        if (p.revents & POLLNVAL) return FdWait::kInvalid;
-        return FdWait::kReady;
-    }
-    return FdWait::kQuiet;
+    const auto end = std::chrono::steady_clock::now() + total;
+    return waitFd(fd, POLLIN,
+                  [&] { return !thread.running() || std::chrono::steady_clock::now() >= end; });
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "base/io.h"
 #include "base/waiter.h"
 
 // Takes the place of a pause of `total`; returns false when `running` is
@@ -23,13 +24,7 @@ void setStatusPauseHook(StatusPauseHook hook);
 // is stopped.
 bool pauseWhileRunning(StoppableThread& thread, std::chrono::milliseconds total);
 
-enum class FdWait {
-    kReady,    // something to read (or a hang-up or error the read will tell)
-    kQuiet,    // nothing within the time, or the thread was stopped
-    kInvalid,  // the descriptor is not open
-    kFailed,   // poll() itself failed
-};
-
 // Waits up to `total` for `fd` to become readable, looking at the thread's run
-// flag at least every kMaxPause.
+// flag at least every kMaxPause: kReady, kStopped when the time is up or the
+// thread was stopped, kFailed when the descriptor is not open or poll() failed.
 FdWait waitReadable(int fd, const StoppableThread& thread, std::chrono::milliseconds total);
