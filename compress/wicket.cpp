@@ -18,11 +18,7 @@
 namespace {
 
 // T.81 zig-zag order (Figure A.6) as row-major indices within a block.
-constexpr int32_t s_aiZigZagSequence[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,   //
-    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,  //
-    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,  //
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr const int32_t (&s_aiZigZagSequence)[64] = qzsimd::kZigzagOrder;
 
 void applyDefaults(WicketSettings* s, HuffmanState* coder) {
     s->flatQuant = kFlatQuantizer;
@@ -401,12 +397,12 @@ inline uint64_t zigzagMask(uint64_t natural) {
 }
 
 // codeBlockFast() for a block of the pipeline: coefficients in natural order
-// (a block of width 8) and its natural-order non-zero mask.
+// (a block of width 8) and its zig-zag non-zero mask.
 template <bool kStopOnError>
-int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
+int32_t codeMaskedBlock(const int32_t* coef, uint64_t zigzag, int32_t component,
                         const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
     return codeBlockFast<kStopOnError>(
-        predictDC(s, component, coef[0]), zigzagMask(natural) & ~uint64_t{1},
+        predictDC(s, component, coef[0]), zigzag & ~uint64_t{1},
         [coef](int k) { return coef[s_aiZigZagSequence[k]]; }, codes, coder);
 }
 
@@ -487,12 +483,37 @@ struct BandBits {
     }
 };
 
+// The coding size and amplitude bits of a coefficient, as the kernels give them.
+struct Symbol {
+    uint32_t size;
+    uint32_t bits;
+};
+
+// Reads entry k (zig-zag index) of a block's symbols in either layout of
+// qzsimd::transformBlocks().
+struct NaturalSymbols {
+    const uint32_t* symbols;
+    Symbol at(int k) const {
+        const uint32_t v = symbols[s_aiZigZagSequence[k]];
+        return {v >> 16, v & 0xFFFF};
+    }
+};
+struct ZigzagSymbols {
+    const uint8_t* entries;
+    Symbol at(int k) const {
+        uint16_t v;
+        std::memcpy(&v, entries + 2 * k, 2);
+        return {static_cast<uint32_t>(v >> 12), static_cast<uint32_t>(v & 0xFFF)};
+    }
+};
+
 // codeMaskedBlock() with the symbols of the kernels (no wide AC) and the
-// writer above.  position gets the coder's coefPosition afterwards.
-template <bool kStopOnError>
-int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
-                        int32_t component, const PackedCodes& codes, WicketSettings* s,
-                        BandBits& writer, int32_t* position) {
+// writer above: the zig-zag non-zero mask and the symbols.  position gets the
+// coder's coefPosition afterwards.
+template <bool kStopOnError, class Symbols>
+int32_t codeSymbolBlock(const int32_t* coef, Symbols symbols, uint64_t zigzag, int32_t component,
+                        const PackedCodes& codes, WicketSettings* s, BandBits& writer,
+                        int32_t* position) {
     // A local copy stays in registers; the caller's is written back at the end.
     BandBits w = writer;
     int32_t failure = 0;
@@ -511,7 +532,7 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
               static_cast<int>(e >> 16) + size);
     }
 
-    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    uint64_t nonZero = zigzag & ~uint64_t{1};
     int last = 0;
     while (nonZero != 0) {
         const int k = std::countr_zero(nonZero);
@@ -523,10 +544,10 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
             w.put(zrl & 0xFFFF, static_cast<int>(zrl >> 16));
             run -= 16;
         }
-        const uint32_t symbol = symbols[s_aiZigZagSequence[k]];
-        const uint32_t size = symbol >> 16;
-        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | size];
-        w.put(((e & 0xFFFF) << size) | (symbol & 0xFFFF), static_cast<int>((e >> 16) + size));
+        const Symbol symbol = symbols.at(k);
+        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | symbol.size];
+        w.put(((e & 0xFFFF) << symbol.size) | symbol.bits,
+              static_cast<int>((e >> 16) + symbol.size));
     }
     if (last < 63) {
         const uint32_t eob = codes.ac[0x00];
@@ -562,11 +583,14 @@ struct ChunkBlocks {
     uint32_t* symbols;      // kChunkBlocks * 64
     uint64_t masks[kChunkBlocks];
     uint8_t wide[kChunkBlocks];
+    bool zigzag;  // symbols and masks in the zig-zag layout, else natural
 
     void transform(const uint8_t* source, size_t stride, int32_t count, bool halve, int32_t shift) {
-        qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
-                                coefficients, symbols, masks, wide);
+        zigzag = qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
+                                         coefficients, symbols, masks, wide);
     }
+    // Block i's non-zero mask in zig-zag order.
+    uint64_t zigzagMaskOf(int32_t i) const { return zigzag ? masks[i] : zigzagMask(masks[i]); }
 };
 
 // Points `count` chunks at the work memory, each array on a 64-byte boundary
@@ -596,15 +620,21 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
     // Room for any block, plus the up to 8 pending bytes and their stuffing.
     const int64_t room = int64_t{coder->outCapacity} - coder->outCount - w.written();
     if (w.held && room >= kBlockRoom + 16 && b.wide[i] == 0) {
-        return codeSymbolBlock<kStopOnError>(b.coefficients + 64 * i, b.symbols + 64 * i,
-                                             b.masks[i], component, codes, s, w,
+        const int32_t* coef = b.coefficients + 64 * i;
+        if (b.zigzag) {
+            return codeSymbolBlock<kStopOnError>(
+                coef, ZigzagSymbols{reinterpret_cast<const uint8_t*>(b.symbols + 64 * i)},
+                b.masks[i], component, codes, s, w, &coder->coefPosition);
+        }
+        return codeSymbolBlock<kStopOnError>(coef, NaturalSymbols{b.symbols + 64 * i},
+                                             zigzagMask(b.masks[i]), component, codes, s, w,
                                              &coder->coefPosition);
     }
     w.store(coder);
     int32_t r;
     if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.masks[i], component, codes, s,
-                                          coder);
+        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.zigzagMaskOf(i), component,
+                                          codes, s, coder);
     } else {
         r = codeBlock<kStopOnError>(b.coefficients + 64 * i, component, s_aiZigZagSequence, s,
                                     coder);

@@ -3,6 +3,7 @@
 // best version the processor supports.
 #include "compress/simd/kernels.h"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -114,10 +115,10 @@ size_t EndOfBytesNotEqual(const uint8_t* HWY_RESTRICT p, size_t n, uint8_t value
 #if HWY_TARGET == HWY_SCALAR
 // Without vectors (the fallback target): the passes of fdct8.h on one block
 // of width 8, then the same quantisation and mask.
-void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* HWY_RESTRICT coefficients,
-                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
-                     uint8_t* HWY_RESTRICT wide) {
+int TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
+                    int quantShift, int32_t* HWY_RESTRICT coefficients,
+                    uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                    uint8_t* HWY_RESTRICT wide) {
     const int32_t half = (1 << quantShift) >> 1;
     for (size_t i = 0; i < count; ++i) {
         int32_t* c = coefficients + 64 * i;
@@ -149,6 +150,7 @@ void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t c
         nonZero[i] = mask;
         wide[i] = isWide;
     }
+    return 0;
 }
 #else
 
@@ -161,7 +163,7 @@ constexpr size_t kHalves = 8 / kLanes;  // vectors per row: 1 or 2
 
 // With 512-bit vectors two neighbouring blocks go through the transform
 // together, one vector per row of both (see TransformPair).
-#if HWY_MAX_BYTES == 64 && !HWY_HAVE_SCALABLE
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 #define QZ_BLOCK_PAIRS 1
 #else
 #define QZ_BLOCK_PAIRS 0
@@ -278,7 +280,9 @@ HWY_INLINE void Transpose8x8(DB d, VB* v) {
 // The size is the bit length of the magnitude a: converted to float (exact
 // below 2^24) a has the exponent size - 1, so the biased exponent field minus
 // 126 is the size, and the float with the mantissa cleared is 2^(size - 1).
-template <class D, class V = hn::Vec<D> >
+// kPacked16: the symbol is instead size << 12 | amplitude, and 0 for a zero
+// value (the 16-bit entries of the zig-zag layout).
+template <bool kPacked16 = false, class D, class V = hn::Vec<D> >
 HWY_INLINE hn::Mask<D> Quantize(D d, V c, V vHalf, int quantShift, V* q, V* sym,
                                 hn::Mask<D>* over) {
     const hn::Rebind<float, D> df;
@@ -291,9 +295,14 @@ HWY_INLINE hn::Mask<D> Quantize(D d, V c, V vHalf, int quantShift, V* q, V* sym,
     const V topBit = hn::ConvertTo(d, hn::BitCast(df, hn::And(asFloat, hn::Set(d, 0x7F800000))));
     const V amplitude =
         hn::And(hn::Add(value, sign), hn::Sub(hn::Add(topBit, topBit), hn::Set(d, 1)));
-    *sym = hn::Or(hn::ShiftLeft<16>(size), amplitude);
+    const auto nonZero = hn::Ne(value, hn::Zero(d));
+    if constexpr (kPacked16) {
+        *sym = hn::IfThenElseZero(nonZero, hn::Or(hn::ShiftLeft<12>(size), amplitude));
+    } else {
+        *sym = hn::Or(hn::ShiftLeft<16>(size), amplitude);
+    }
     *over = hn::Gt(magnitude, hn::Set(d, 1023));
-    return hn::Ne(value, hn::Zero(d));
+    return nonZero;
 }
 
 // The bits of a mask of up to 16 lanes, lane 0 in bit 0.
@@ -387,6 +396,21 @@ HWY_INLINE void TransformBlock(const uint8_t* HWY_RESTRICT source, size_t stride
 }
 
 #if QZ_BLOCK_PAIRS
+// Rewrites one block's natural-order symbols (TransformBlock's) in the
+// zig-zag layout, with its mask.
+HWY_INLINE void ZigzagLayout(const int32_t* coef, const uint32_t* natural, uint8_t* out,
+                             uint64_t* nonZero) {
+    uint64_t mask = 0;
+    for (size_t k = 0; k < 64; ++k) {
+        const auto n = static_cast<size_t>(kZigzagOrder[k]);
+        const uint32_t s = natural[n];
+        const auto entry = static_cast<uint16_t>(coef[n] == 0 ? 0 : (s >> 16) << 12 | (s & 0xFFF));
+        std::memcpy(out + 2 * k, &entry, 2);
+        mask |= uint64_t{coef[n] != 0} << k;
+    }
+    *nonZero = mask;
+}
+
 // Two neighbouring blocks A and B in 16 lanes.  Row r of both is loaded as
 // A0-7 B0-7 and rearranged to A0-3 B0-3 A4-7 B4-7, the layout in which
 // TransposeRows transposes both blocks; the transform works lane by lane, so
@@ -395,9 +419,26 @@ HWY_INLINE void TransformBlock(const uint8_t* HWY_RESTRICT source, size_t stride
 // inverse) and quantised 16 at a time.  When both blocks are flat they take
 // the flat shortcut; otherwise both are transformed (which gives a flat block
 // the same values).
+//
+// The symbols leave in the zig-zag layout of kernels.h: the 16-bit entries of
+// a row of both blocks are gathered into 512-bit vectors and put in order by
+// two-table permutes (AVX-512 BW, which every AVX-512 target here has).
+alignas(64) constexpr int16_t kPickA[32] = {  // rows 0, 1 | rows 2, 3 (+32)
+    0,  1,  2,  3,  4,  5,  6,  7,  16, 17, 18, 19, 20, 21, 22, 23,
+    32, 33, 34, 35, 36, 37, 38, 39, 48, 49, 50, 51, 52, 53, 54, 55};
+constexpr std::array<int16_t, 32> zigzagPart(int part) {
+    std::array<int16_t, 32> t{};
+    for (int k = 0; k < 32; ++k)
+        t[static_cast<size_t>(k)] = static_cast<int16_t>(kZigzagOrder[32 * part + k]);
+    return t;
+}
+alignas(64) constexpr std::array<int16_t, 32> kZigzagLow = zigzagPart(0);
+alignas(64) constexpr std::array<int16_t, 32> kZigzagHigh = zigzagPart(1);
+
 HWY_INLINE void TransformPair(const uint8_t* HWY_RESTRICT source, size_t stride, bool halve,
                               int quantShift, int32_t* HWY_RESTRICT coef,
-                              uint32_t* HWY_RESTRICT sym, uint64_t* nonZero, uint8_t* wide) {
+                              uint8_t* HWY_RESTRICT zigzagSymbols, uint64_t* nonZero,
+                              uint8_t* wide) {
     using DP = hn::CappedTag<int32_t, 16>;
     using VP = hn::Vec<DP>;
     const DP d;
@@ -432,47 +473,74 @@ HWY_INLINE void TransformPair(const uint8_t* HWY_RESTRICT source, size_t stride,
                                                                                                 v);
 
     const VP vHalf = hn::Set(d, (1 << quantShift) >> 1);
-    uint64_t maskA = 0, maskB = 0;
     uint32_t wideBits = 0;
-    int32_t* symA = reinterpret_cast<int32_t*>(sym);
+    __m256i packed[8];  // row r of A, then of B, 16-bit entries
     for (size_t r = 0; r < 8; ++r) {
         hn::Mask<DP> over;
         VP q, symbol;
-        const auto nz = Quantize(d, hn::TableLookupLanes(v[r], swapMiddle), vHalf, quantShift, &q,
-                                 &symbol, &over);
-        const uint32_t bits = MaskBits(d, nz);
-        maskA |= uint64_t{bits & 0xFF} << (8 * r);
-        maskB |= uint64_t{bits >> 8} << (8 * r);
+        Quantize<true>(d, hn::TableLookupLanes(v[r], swapMiddle), vHalf, quantShift, &q, &symbol,
+                       &over);
         // The DCs (lanes 0 and 8 of row 0) may be wide; only the AC count.
         wideBits |= MaskBits(d, over) & (r == 0 ? ~0x0101u : ~0u);
         hn::StoreU(hn::LowerHalf(dh, q), dh, coef + 8 * r);
         hn::StoreU(hn::UpperHalf(dh, q), dh, coef + 64 + 8 * r);
-        hn::StoreU(hn::LowerHalf(dh, symbol), dh, symA + 8 * r);
-        hn::StoreU(hn::UpperHalf(dh, symbol), dh, symA + 64 + 8 * r);
+        packed[r] = _mm512_cvtepi32_epi16(symbol.raw);
     }
-    nonZero[0] = maskA;
-    nonZero[1] = maskB;
     wide[0] = (wideBits & 0xFF) != 0 ? 1 : 0;
     wide[1] = (wideBits >> 8) != 0 ? 1 : 0;
+
+    // Rows 2j and 2j + 1 of both blocks: A 2j, B 2j, A 2j+1, B 2j+1.
+    __m512i rows[4];
+    for (size_t j = 0; j < 4; ++j) {
+        rows[j] = _mm512_inserti64x4(_mm512_castsi256_si512(packed[2 * j]), packed[2 * j + 1], 1);
+    }
+    // Each block's rows 0-3 and 4-7 in natural order, then its entries in
+    // zig-zag order; the non-zero masks follow (entries are 0 exactly for
+    // zero values).
+    const __m512i pickA = _mm512_load_si512(kPickA);
+    const __m512i picks[2] = {pickA, _mm512_add_epi16(pickA, _mm512_set1_epi16(8))};
+    const __m512i zigzagLow = _mm512_load_si512(kZigzagLow.data());
+    const __m512i zigzagHigh = _mm512_load_si512(kZigzagHigh.data());
+    for (size_t b = 0; b < 2; ++b) {
+        const __m512i top = _mm512_permutex2var_epi16(rows[0], picks[b], rows[1]);
+        const __m512i bottom = _mm512_permutex2var_epi16(rows[2], picks[b], rows[3]);
+        const __m512i low = _mm512_permutex2var_epi16(top, zigzagLow, bottom);
+        const __m512i high = _mm512_permutex2var_epi16(top, zigzagHigh, bottom);
+        _mm512_storeu_si512(zigzagSymbols + 256 * b, low);
+        _mm512_storeu_si512(zigzagSymbols + 256 * b + 64, high);
+        nonZero[b] = uint64_t{_mm512_test_epi16_mask(low, low)} |
+                     uint64_t{_mm512_test_epi16_mask(high, high)} << 32;
+    }
 }
 #endif
 
-void TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
-                     int quantShift, int32_t* HWY_RESTRICT coefficients,
-                     uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
-                     uint8_t* HWY_RESTRICT wide) {
+int TransformBlocks(const uint8_t* HWY_RESTRICT source, size_t stride, size_t count, bool halve,
+                    int quantShift, int32_t* HWY_RESTRICT coefficients,
+                    uint32_t* HWY_RESTRICT symbols, uint64_t* HWY_RESTRICT nonZero,
+                    uint8_t* HWY_RESTRICT wide) {
     const size_t step = halve ? 16 : 8;  // source bytes per block and row
     size_t i = 0;
 #if QZ_BLOCK_PAIRS
+    uint8_t* const bytes = reinterpret_cast<uint8_t*>(symbols);
     for (; i + 2 <= count; i += 2) {
         TransformPair(source + step * i, stride, halve, quantShift, coefficients + 64 * i,
-                      symbols + 64 * i, nonZero + i, wide + i);
+                      bytes + 256 * i, nonZero + i, wide + i);
     }
-#endif
+    if (i < count) {
+        // An odd last block: the one-block path, its symbols rearranged.
+        alignas(64) uint32_t natural[64];
+        TransformBlock(source + step * i, stride, halve, quantShift, coefficients + 64 * i, natural,
+                       nonZero + i, wide + i);
+        ZigzagLayout(coefficients + 64 * i, natural, bytes + 256 * i, nonZero + i);
+    }
+    return 1;
+#else
     for (; i < count; ++i) {
         TransformBlock(source + step * i, stride, halve, quantShift, coefficients + 64 * i,
                        symbols + 64 * i, nonZero + i, wide + i);
     }
+    return 0;
+#endif
 }
 #endif  // HWY_TARGET == HWY_SCALAR
 
@@ -527,10 +595,10 @@ size_t endOfBytesNotEqual(const uint8_t* p, size_t n, uint8_t value) {
     return HWY_DYNAMIC_DISPATCH(EndOfBytesNotEqual)(p, n, value);
 }
 
-void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
+bool transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
                      int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero, uint8_t* wide) {
-    HWY_DYNAMIC_DISPATCH(TransformBlocks)
-    (source, stride, count, halve, quantShift, coefficients, symbols, nonZero, wide);
+    return HWY_DYNAMIC_DISPATCH(TransformBlocks)(source, stride, count, halve, quantShift,
+                                                 coefficients, symbols, nonZero, wide) != 0;
 }
 
 }  // namespace qzsimd
