@@ -347,6 +347,55 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     return mapLength == blocks;
 }
 
+// The block loop of the plane path, shared by both modes: block rows of
+// `blocksPerRow` units in order, RSTn every restartInterval units (the
+// predictors reset then), a quantiser marker where bit 1 of a unit's map
+// entry changes (the predictors reset too), then codeUnit(by, bx) codes the
+// unit's blocks and returns their first failure.  The interleaved mode walks
+// luminance blocks (an MCU's chroma coded with its second one) and resets all
+// predictors; the separated mode walks one plane's blocks and resets that
+// plane's.  After the last unit a due RSTn is written and every predictor
+// reset.  Returns 0 or the first failure; kStopOnError: stops at it, else
+// goes on (the coder refuses writes by itself once its buffer is full).
+template <bool kStopOnError, class ResetPredictors, class CodeUnit>
+int32_t walkBlocks(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
+                   ResetPredictors resetPredictors, CodeUnit codeUnit, WicketSettings* s,
+                   HuffmanState* coder) {
+    int32_t failure = 0;
+    // Records a result; true when the walk stops here.
+    auto stop = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+        return kStopOnError && r != 0;
+    };
+    bool prevBit = (map[0] & 2) == 0;  // the first block always counts as a change
+    for (int32_t by = 0; by < blockRows; ++by) {
+        for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
+            if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                if (stop(restartMarker(coder))) return failure;
+                s->restartMcuCount = 0;
+                resetPredictors();
+            }
+            s->restartMcuCount++;
+            const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
+            if (bit != prevBit) {
+                if (s->emitQMarkers && stop(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                                          : quantizationTableMarker(bit, coder))) {
+                    return failure;
+                }
+                resetPredictors();
+                prevBit = bit;
+            }
+            if (stop(codeUnit(by, bx))) return failure;
+        }
+    }
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        if (stop(restartMarker(coder))) return failure;
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    return failure;
+}
+
 // --- Block-column pipeline --------------------------------------------------
 //
 // The path the filter takes: every block fully quantised by the flat
@@ -1005,49 +1054,25 @@ int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32
     }
 
     outputBuffer(output, capacity, coder);
-    int32_t failure = 0;
+    const ptrdiff_t lumRow = static_cast<ptrdiff_t>(width) * 8;
+    const ptrdiff_t chromRow = static_cast<ptrdiff_t>(chromaWidth) * 8;
+    // A unit is a luminance block; with 4:2:2 the second of a pair carries
+    // the MCU's chroma blocks.
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        int32_t first = codeAnyBlock<false>(planes[0] + by * lumRow + 8 * bx, 0, s, coder);
+        if (h == 2 && (bx & 1) == 0) return first;
+        const ptrdiff_t at = h == 2 ? by * chromRow + 8 * ((bx - 1) / 2) : by * lumRow + 8 * bx;
+        for (int32_t c = 1; c < 3; ++c) {
+            const int32_t r = codeAnyBlock<false>(planes[c] + at, c, s, coder);
+            if (first == 0) first = r;
+        }
+        return first;
+    };
+    int32_t failure = walkBlocks<false>(
+        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit, s, coder);
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
     };
-    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
-    const ptrdiff_t lumRow = static_cast<ptrdiff_t>(width) * 8;
-    const ptrdiff_t chromRow = static_cast<ptrdiff_t>(chromaWidth) * 8;
-    for (int32_t by = 0; by < blockRows; ++by) {
-        for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
-            if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                note(restartMarker(coder));
-                s->restartMcuCount = 0;
-                clearPredictors(s);
-            }
-            s->restartMcuCount++;
-            const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
-            if (bit != prevBit) {
-                if (s->emitQMarkers) {
-                    note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                       : quantizationTableMarker(bit, coder));
-                }
-                clearPredictors(s);
-                prevBit = bit;
-            }
-            note(codeAnyBlock<false>(planes[0] + by * lumRow + 8 * bx, 0, s, coder));
-            if (h == 2) {
-                if ((bx & 1) != 0) {
-                    const ptrdiff_t at = by * chromRow + 8 * ((bx - 1) / 2);
-                    note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
-                    note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
-                }
-            } else {
-                const ptrdiff_t at = by * lumRow + 8 * bx;
-                note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
-                note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
-            }
-        }
-    }
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        note(restartMarker(coder));
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
     note(finishEncoding(outLength, coder));
     // A refused write (full buffer, or a coefficient the baseline code cannot
     // carry) leaves a stream the printer cannot read; say so.  The bytes that
@@ -1123,35 +1148,14 @@ int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTyp
         }
 
         outputBuffer(outputs[i], capacity, coder);
-        const int32_t planeBlocksPerRow = planeWidth / 8;
-        const int32_t planeBlockRows = planeLines / 8;
-        bool prevBit = (map[0] & 2) == 0;
-        for (int32_t by = 0; by < planeBlockRows; ++by) {
-            for (int32_t bx = 0; bx < planeBlocksPerRow; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    if (restartMarker(coder) != 0) return kWicketSizeError;
-                    s->restartMcuCount = 0;
-                    s->prevDC[i] = 0;
-                }
-                s->restartMcuCount++;
-                const bool bit = (map[by * planeBlocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        const int32_t r2 = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                                         : quantizationTableMarker(bit, coder);
-                        if (r2 != 0) return kWicketSizeError;
-                    }
-                    s->prevDC[i] = 0;
-                    prevBit = bit;
-                }
-                int32_t* block = plane + static_cast<ptrdiff_t>(by) * 8 * planeWidth + 8 * bx;
-                if (codeAnyBlock<true>(block, i, s, coder) != 0) return kWicketSizeError;
-            }
-        }
-        if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-            if (restartMarker(coder) != 0) return kWicketSizeError;
-            s->restartMcuCount = 0;
-            clearPredictors(s);
+        auto codeUnit = [&](int32_t by, int32_t bx) {
+            return codeAnyBlock<true>(plane + static_cast<ptrdiff_t>(by) * 8 * planeWidth + 8 * bx,
+                                      i, s, coder);
+        };
+        if (walkBlocks<true>(
+                map, planeWidth / 8, planeLines / 8, [s, i] { s->prevDC[i] = 0; }, codeUnit, s,
+                coder) != 0) {
+            return kWicketSizeError;
         }
         int32_t length = 0;
         if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
