@@ -347,7 +347,7 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     return mapLength == blocks;
 }
 
-// The block loop of the plane path, shared by both modes: block rows of
+// The block loop shared by both modes of both paths: block rows of
 // `blocksPerRow` units in order, RSTn every restartInterval units (the
 // predictors reset then), a quantiser marker where bit 1 of a unit's map
 // entry changes (the predictors reset too), then codeUnit(by, bx) codes the
@@ -355,31 +355,37 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
 // luminance blocks (an MCU's chroma coded with its second one) and resets all
 // predictors; the separated mode walks one plane's blocks and resets that
 // plane's.  After the last unit a due RSTn is written and every predictor
-// reset.  Returns 0 or the first failure; kStopOnError: stops at it, else
-// goes on (the coder refuses writes by itself once its buffer is full).
-template <bool kStopOnError, class ResetPredictors, class CodeUnit>
+// reset.  Markers are written through writeMarker(write), which calls
+// write() and returns its result (the pipeline hands its bit writer's bits
+// to the coder around it).  Returns 0 or the first failure; kStopOnError:
+// stops at it, else goes on (the coder refuses writes by itself once its
+// buffer is full).
+template <bool kStopOnError, class ResetPredictors, class CodeUnit, class WriteMarker>
 int32_t walkBlocks(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
-                   ResetPredictors resetPredictors, CodeUnit codeUnit, WicketSettings* s,
-                   HuffmanState* coder) {
+                   ResetPredictors resetPredictors, CodeUnit codeUnit, WriteMarker writeMarker,
+                   WicketSettings* s, HuffmanState* coder) {
     int32_t failure = 0;
     // Records a result; true when the walk stops here.
     auto stop = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
         return kStopOnError && r != 0;
     };
+    auto restart = [coder] { return restartMarker(coder); };
     bool prevBit = (map[0] & 2) == 0;  // the first block always counts as a change
     for (int32_t by = 0; by < blockRows; ++by) {
         for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
             if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                if (stop(restartMarker(coder))) return failure;
+                if (stop(writeMarker(restart))) return failure;
                 s->restartMcuCount = 0;
                 resetPredictors();
             }
             s->restartMcuCount++;
             const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
             if (bit != prevBit) {
-                if (s->emitQMarkers && stop(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                                          : quantizationTableMarker(bit, coder))) {
+                if (s->emitQMarkers && stop(writeMarker([s, coder, bit] {
+                        return s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                             : quantizationTableMarker(bit, coder);
+                    }))) {
                     return failure;
                 }
                 resetPredictors();
@@ -389,12 +395,20 @@ int32_t walkBlocks(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
         }
     }
     if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        if (stop(restartMarker(coder))) return failure;
+        if (stop(writeMarker(restart))) return failure;
         s->restartMcuCount = 0;
         clearPredictors(s);
     }
     return failure;
 }
+
+// Markers written straight to the coder (the plane path).
+struct DirectMarkers {
+    template <class Write>
+    int32_t operator()(Write write) const {
+        return write();
+    }
+};
 
 // --- Block-column pipeline --------------------------------------------------
 //
@@ -692,6 +706,21 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
     return r;
 }
 
+// Markers written by the coder with the pipeline's writer's bits handed over
+// and back.
+struct WriterMarkers {
+    BandBits& w;
+    HuffmanState* coder;
+
+    template <class Write>
+    int32_t operator()(Write write) const {
+        w.store(coder);
+        const int32_t r = write();
+        w.load(coder);
+        return r;
+    }
+};
+
 // wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
 int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows, int32_t h,
                                 int32_t shift, const uint8_t* const* sources, int32_t capacity,
@@ -709,56 +738,35 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
-    int32_t failure = 0;
+    const int32_t blocksPerRow = width / 8;
+    // Each chunk's blocks are transformed as its first unit comes up.
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        const int32_t i = bx % kChunkBlocks;
+        if (i == 0) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx);
+            const size_t at = static_cast<size_t>(by) * 8 * static_cast<size_t>(width) +
+                              8 * static_cast<size_t>(bx);
+            for (int32_t c = 0; c < 3; ++c) {
+                chunks[c].transform(sources[c] + at, static_cast<size_t>(width), c == 0 ? n : n / h,
+                                    c > 0 && h == 2, shift);
+            }
+        }
+        int32_t first = codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w);
+        if (h == 2 && (bx & 1) == 0) return first;
+        const int32_t j = h == 2 ? (i - 1) / 2 : i;
+        for (int32_t c = 1; c < 3; ++c) {
+            const int32_t r = codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w);
+            if (first == 0) first = r;
+        }
+        return first;
+    };
+    int32_t failure = walkBlocks<false>(
+        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit,
+        WriterMarkers{w, coder}, s, coder);
+    w.store(coder);
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
     };
-    const int32_t blocksPerRow = width / 8;
-    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
-    for (int32_t by = 0; by < blockRows; ++by) {
-        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
-        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
-            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            for (int32_t c = 0; c < 3; ++c) {
-                chunks[c].transform(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
-                                    static_cast<size_t>(width), c == 0 ? n : n / h, c > 0 && h == 2,
-                                    shift);
-            }
-            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    w.store(coder);
-                    note(restartMarker(coder));
-                    w.load(coder);
-                    s->restartMcuCount = 0;
-                    clearPredictors(s);
-                }
-                s->restartMcuCount++;
-                const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        w.store(coder);
-                        note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                           : quantizationTableMarker(bit, coder));
-                        w.load(coder);
-                    }
-                    clearPredictors(s);
-                    prevBit = bit;
-                }
-                const int32_t i = bx - bx0;
-                note(codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w));
-                if (h == 2 && (bx & 1) == 0) continue;
-                const int32_t j = h == 2 ? (i - 1) / 2 : i;
-                for (int32_t c = 1; c < 3; ++c)
-                    note(codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w));
-            }
-        }
-    }
-    w.store(coder);
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        note(restartMarker(coder));
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
     note(finishEncoding(outLength, coder));
     return failure == 0 ? 0 : kWicketSizeError;
 }
@@ -776,52 +784,23 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
-    // Any failure ends the plane; the writer's bytes are handed back first.
-    auto fail = [&]() {
-        w.store(coder);
-        return kWicketSizeError;
-    };
     const int32_t blocksPerRow = width / 8;
-    bool prevBit = (map[0] & 2) == 0;
-    for (int32_t by = 0; by < blockRows; ++by) {
-        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
-        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
-            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            chunk.transform(source + rowStart + 8 * static_cast<size_t>(bx0),
-                            static_cast<size_t>(width), n, false, shift);
-            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    w.store(coder);
-                    if (restartMarker(coder) != 0) return kWicketSizeError;
-                    w.load(coder);
-                    s->restartMcuCount = 0;
-                    s->prevDC[0] = 0;
-                }
-                s->restartMcuCount++;
-                const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        w.store(coder);
-                        const int32_t r = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                                        : quantizationTableMarker(bit, coder);
-                        if (r != 0) return kWicketSizeError;
-                        w.load(coder);
-                    }
-                    s->prevDC[0] = 0;
-                    prevBit = bit;
-                }
-                if (codeChunkBlock<true>(chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
-                    return fail();
-                }
-            }
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        const int32_t i = bx % kChunkBlocks;
+        if (i == 0) {
+            chunk.transform(source + static_cast<size_t>(by) * 8 * static_cast<size_t>(width) +
+                                8 * static_cast<size_t>(bx),
+                            static_cast<size_t>(width), std::min(kChunkBlocks, blocksPerRow - bx),
+                            false, shift);
         }
-    }
+        return codeChunkBlock<true>(chunk, i, 0, codes, s, coder, w);
+    };
+    // Any failure ends the plane; the writer's bytes are handed back first.
+    const int32_t failure = walkBlocks<true>(
+        map, blocksPerRow, blockRows, [s] { s->prevDC[0] = 0; }, codeUnit, WriterMarkers{w, coder},
+        s, coder);
     w.store(coder);
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        if (restartMarker(coder) != 0) return kWicketSizeError;
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
+    if (failure != 0) return kWicketSizeError;
     int32_t length = 0;
     if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
     *outLength = length;
@@ -1069,7 +1048,8 @@ int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32
         return first;
     };
     int32_t failure = walkBlocks<false>(
-        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit, s, coder);
+        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit, DirectMarkers{}, s,
+        coder);
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
     };
@@ -1153,8 +1133,8 @@ int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTyp
                                       i, s, coder);
         };
         if (walkBlocks<true>(
-                map, planeWidth / 8, planeLines / 8, [s, i] { s->prevDC[i] = 0; }, codeUnit, s,
-                coder) != 0) {
+                map, planeWidth / 8, planeLines / 8, [s, i] { s->prevDC[i] = 0; }, codeUnit,
+                DirectMarkers{}, s, coder) != 0) {
             return kWicketSizeError;
         }
         int32_t length = 0;
