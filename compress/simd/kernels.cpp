@@ -163,6 +163,8 @@ constexpr size_t kHalves = 8 / kLanes;  // vectors per row: 1 or 2
 
 // With 512-bit vectors two neighbouring blocks go through the transform
 // together, one vector per row of both (see TransformPair).
+// (This file is compiled once per target: the macro is set anew each time.)
+#undef QZ_BLOCK_PAIRS
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 #define QZ_BLOCK_PAIRS 1
 #else
