@@ -18,11 +18,7 @@
 namespace {
 
 // T.81 zig-zag order (Figure A.6) as row-major indices within a block.
-constexpr int32_t s_aiZigZagSequence[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,   //
-    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,  //
-    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,  //
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr const int32_t (&s_aiZigZagSequence)[64] = qzsimd::kZigzagOrder;
 
 void applyDefaults(WicketSettings* s, HuffmanState* coder) {
     s->flatQuant = kFlatQuantizer;
@@ -351,6 +347,69 @@ bool sizesFit(int32_t mapLength, int32_t width, int32_t pixels, int32_t h, int32
     return mapLength == blocks;
 }
 
+// The block loop shared by both modes of both paths: block rows of
+// `blocksPerRow` units in order, RSTn every restartInterval units (the
+// predictors reset then), a quantiser marker where bit 1 of a unit's map
+// entry changes (the predictors reset too), then codeUnit(by, bx) codes the
+// unit's blocks and returns their first failure.  The interleaved mode walks
+// luminance blocks (an MCU's chroma coded with its second one) and resets all
+// predictors; the separated mode walks one plane's blocks and resets that
+// plane's.  After the last unit a due RSTn is written and every predictor
+// reset.  Markers are written through writeMarker(write), which calls
+// write() and returns its result (the pipeline hands its bit writer's bits
+// to the coder around it).  Returns 0 or the first failure; kStopOnError:
+// stops at it, else goes on (the coder refuses writes by itself once its
+// buffer is full).
+template <bool kStopOnError, class ResetPredictors, class CodeUnit, class WriteMarker>
+int32_t walkBlocks(const uint8_t* map, int32_t blocksPerRow, int32_t blockRows,
+                   ResetPredictors resetPredictors, CodeUnit codeUnit, WriteMarker writeMarker,
+                   WicketSettings* s, HuffmanState* coder) {
+    int32_t failure = 0;
+    // Records a result; true when the walk stops here.
+    auto stop = [&failure](int32_t r) {
+        if (r != 0 && failure == 0) failure = r;
+        return kStopOnError && r != 0;
+    };
+    auto restart = [coder] { return restartMarker(coder); };
+    bool prevBit = (map[0] & 2) == 0;  // the first block always counts as a change
+    for (int32_t by = 0; by < blockRows; ++by) {
+        for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
+            if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+                if (stop(writeMarker(restart))) return failure;
+                s->restartMcuCount = 0;
+                resetPredictors();
+            }
+            s->restartMcuCount++;
+            const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
+            if (bit != prevBit) {
+                if (s->emitQMarkers && stop(writeMarker([s, coder, bit] {
+                        return s->padQMarker ? quantizationTableMarkerPad(bit, coder)
+                                             : quantizationTableMarker(bit, coder);
+                    }))) {
+                    return failure;
+                }
+                resetPredictors();
+                prevBit = bit;
+            }
+            if (stop(codeUnit(by, bx))) return failure;
+        }
+    }
+    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
+        if (stop(writeMarker(restart))) return failure;
+        s->restartMcuCount = 0;
+        clearPredictors(s);
+    }
+    return failure;
+}
+
+// Markers written straight to the coder (the plane path).
+struct DirectMarkers {
+    template <class Write>
+    int32_t operator()(Write write) const {
+        return write();
+    }
+};
+
 // --- Block-column pipeline --------------------------------------------------
 //
 // The path the filter takes: every block fully quantised by the flat
@@ -401,12 +460,12 @@ inline uint64_t zigzagMask(uint64_t natural) {
 }
 
 // codeBlockFast() for a block of the pipeline: coefficients in natural order
-// (a block of width 8) and its natural-order non-zero mask.
+// (a block of width 8) and its zig-zag non-zero mask.
 template <bool kStopOnError>
-int32_t codeMaskedBlock(const int32_t* coef, uint64_t natural, int32_t component,
+int32_t codeMaskedBlock(const int32_t* coef, uint64_t zigzag, int32_t component,
                         const PackedCodes& codes, WicketSettings* s, HuffmanState* coder) {
     return codeBlockFast<kStopOnError>(
-        predictDC(s, component, coef[0]), zigzagMask(natural) & ~uint64_t{1},
+        predictDC(s, component, coef[0]), zigzag & ~uint64_t{1},
         [coef](int k) { return coef[s_aiZigZagSequence[k]]; }, codes, coder);
 }
 
@@ -487,12 +546,37 @@ struct BandBits {
     }
 };
 
+// The coding size and amplitude bits of a coefficient, as the kernels give them.
+struct Symbol {
+    uint32_t size;
+    uint32_t bits;
+};
+
+// Reads entry k (zig-zag index) of a block's symbols in either layout of
+// qzsimd::transformBlocks().
+struct NaturalSymbols {
+    const uint32_t* symbols;
+    Symbol at(int k) const {
+        const uint32_t v = symbols[s_aiZigZagSequence[k]];
+        return {v >> 16, v & 0xFFFF};
+    }
+};
+struct ZigzagSymbols {
+    const uint8_t* entries;
+    Symbol at(int k) const {
+        uint16_t v;
+        std::memcpy(&v, entries + 2 * k, 2);
+        return {static_cast<uint32_t>(v >> 12), static_cast<uint32_t>(v & 0xFFF)};
+    }
+};
+
 // codeMaskedBlock() with the symbols of the kernels (no wide AC) and the
-// writer above.  position gets the coder's coefPosition afterwards.
-template <bool kStopOnError>
-int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t natural,
-                        int32_t component, const PackedCodes& codes, WicketSettings* s,
-                        BandBits& writer, int32_t* position) {
+// writer above: the zig-zag non-zero mask and the symbols.  position gets the
+// coder's coefPosition afterwards.
+template <bool kStopOnError, class Symbols>
+int32_t codeSymbolBlock(const int32_t* coef, Symbols symbols, uint64_t zigzag, int32_t component,
+                        const PackedCodes& codes, WicketSettings* s, BandBits& writer,
+                        int32_t* position) {
     // A local copy stays in registers; the caller's is written back at the end.
     BandBits w = writer;
     int32_t failure = 0;
@@ -511,7 +595,7 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
               static_cast<int>(e >> 16) + size);
     }
 
-    uint64_t nonZero = zigzagMask(natural) & ~uint64_t{1};
+    uint64_t nonZero = zigzag & ~uint64_t{1};
     int last = 0;
     while (nonZero != 0) {
         const int k = std::countr_zero(nonZero);
@@ -523,10 +607,10 @@ int32_t codeSymbolBlock(const int32_t* coef, const uint32_t* symbols, uint64_t n
             w.put(zrl & 0xFFFF, static_cast<int>(zrl >> 16));
             run -= 16;
         }
-        const uint32_t symbol = symbols[s_aiZigZagSequence[k]];
-        const uint32_t size = symbol >> 16;
-        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | size];
-        w.put(((e & 0xFFFF) << size) | (symbol & 0xFFFF), static_cast<int>((e >> 16) + size));
+        const Symbol symbol = symbols.at(k);
+        const uint32_t e = codes.ac[(static_cast<uint32_t>(run) << 4) | symbol.size];
+        w.put(((e & 0xFFFF) << symbol.size) | symbol.bits,
+              static_cast<int>((e >> 16) + symbol.size));
     }
     if (last < 63) {
         const uint32_t eob = codes.ac[0x00];
@@ -562,11 +646,14 @@ struct ChunkBlocks {
     uint32_t* symbols;      // kChunkBlocks * 64
     uint64_t masks[kChunkBlocks];
     uint8_t wide[kChunkBlocks];
+    bool zigzag;  // symbols and masks in the zig-zag layout, else natural
 
     void transform(const uint8_t* source, size_t stride, int32_t count, bool halve, int32_t shift) {
-        qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
-                                coefficients, symbols, masks, wide);
+        zigzag = qzsimd::transformBlocks(source, stride, static_cast<size_t>(count), halve, shift,
+                                         coefficients, symbols, masks, wide);
     }
+    // Block i's non-zero mask in zig-zag order.
+    uint64_t zigzagMaskOf(int32_t i) const { return zigzag ? masks[i] : zigzagMask(masks[i]); }
 };
 
 // Points `count` chunks at the work memory, each array on a 64-byte boundary
@@ -596,15 +683,21 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
     // Room for any block, plus the up to 8 pending bytes and their stuffing.
     const int64_t room = int64_t{coder->outCapacity} - coder->outCount - w.written();
     if (w.held && room >= kBlockRoom + 16 && b.wide[i] == 0) {
-        return codeSymbolBlock<kStopOnError>(b.coefficients + 64 * i, b.symbols + 64 * i,
-                                             b.masks[i], component, codes, s, w,
+        const int32_t* coef = b.coefficients + 64 * i;
+        if (b.zigzag) {
+            return codeSymbolBlock<kStopOnError>(
+                coef, ZigzagSymbols{reinterpret_cast<const uint8_t*>(b.symbols + 64 * i)},
+                b.masks[i], component, codes, s, w, &coder->coefPosition);
+        }
+        return codeSymbolBlock<kStopOnError>(coef, NaturalSymbols{b.symbols + 64 * i},
+                                             zigzagMask(b.masks[i]), component, codes, s, w,
                                              &coder->coefPosition);
     }
     w.store(coder);
     int32_t r;
     if (coder->outCapacity - coder->outCount >= kBlockRoom && coder->bitCount <= 7) {
-        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.masks[i], component, codes, s,
-                                          coder);
+        r = codeMaskedBlock<kStopOnError>(b.coefficients + 64 * i, b.zigzagMaskOf(i), component,
+                                          codes, s, coder);
     } else {
         r = codeBlock<kStopOnError>(b.coefficients + 64 * i, component, s_aiZigZagSequence, s,
                                     coder);
@@ -612,6 +705,21 @@ int32_t codeChunkBlock(ChunkBlocks& b, int32_t i, int32_t component, const Packe
     w.load(coder);
     return r;
 }
+
+// Markers written by the coder with the pipeline's writer's bits handed over
+// and back.
+struct WriterMarkers {
+    BandBits& w;
+    HuffmanState* coder;
+
+    template <class Write>
+    int32_t operator()(Write write) const {
+        w.store(coder);
+        const int32_t r = write();
+        w.load(coder);
+        return r;
+    }
+};
 
 // wicketCompressPlanes() through the pipeline (h = 2 for 4:2:2, 1 for 4:4:4).
 int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t blockRows, int32_t h,
@@ -630,56 +738,35 @@ int32_t compressPlanesByColumns(const uint8_t* lumMap, int32_t width, int32_t bl
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
-    int32_t failure = 0;
+    const int32_t blocksPerRow = width / 8;
+    // Each chunk's blocks are transformed as its first unit comes up.
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        const int32_t i = bx % kChunkBlocks;
+        if (i == 0) {
+            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx);
+            const size_t at = static_cast<size_t>(by) * 8 * static_cast<size_t>(width) +
+                              8 * static_cast<size_t>(bx);
+            for (int32_t c = 0; c < 3; ++c) {
+                chunks[c].transform(sources[c] + at, static_cast<size_t>(width), c == 0 ? n : n / h,
+                                    c > 0 && h == 2, shift);
+            }
+        }
+        int32_t first = codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w);
+        if (h == 2 && (bx & 1) == 0) return first;
+        const int32_t j = h == 2 ? (i - 1) / 2 : i;
+        for (int32_t c = 1; c < 3; ++c) {
+            const int32_t r = codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w);
+            if (first == 0) first = r;
+        }
+        return first;
+    };
+    int32_t failure = walkBlocks<false>(
+        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit,
+        WriterMarkers{w, coder}, s, coder);
+    w.store(coder);
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
     };
-    const int32_t blocksPerRow = width / 8;
-    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
-    for (int32_t by = 0; by < blockRows; ++by) {
-        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
-        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
-            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            for (int32_t c = 0; c < 3; ++c) {
-                chunks[c].transform(sources[c] + rowStart + 8 * static_cast<size_t>(bx0),
-                                    static_cast<size_t>(width), c == 0 ? n : n / h, c > 0 && h == 2,
-                                    shift);
-            }
-            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    w.store(coder);
-                    note(restartMarker(coder));
-                    w.load(coder);
-                    s->restartMcuCount = 0;
-                    clearPredictors(s);
-                }
-                s->restartMcuCount++;
-                const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        w.store(coder);
-                        note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                           : quantizationTableMarker(bit, coder));
-                        w.load(coder);
-                    }
-                    clearPredictors(s);
-                    prevBit = bit;
-                }
-                const int32_t i = bx - bx0;
-                note(codeChunkBlock<false>(chunks[0], i, 0, codes[0], s, coder, w));
-                if (h == 2 && (bx & 1) == 0) continue;
-                const int32_t j = h == 2 ? (i - 1) / 2 : i;
-                for (int32_t c = 1; c < 3; ++c)
-                    note(codeChunkBlock<false>(chunks[c], j, c, codes[1], s, coder, w));
-            }
-        }
-    }
-    w.store(coder);
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        note(restartMarker(coder));
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
     note(finishEncoding(outLength, coder));
     return failure == 0 ? 0 : kWicketSizeError;
 }
@@ -697,52 +784,23 @@ int32_t compressPlaneByColumns(const uint8_t* map, int32_t width, int32_t blockR
     outputBuffer(output, capacity, coder);
     BandBits w;
     w.load(coder);
-    // Any failure ends the plane; the writer's bytes are handed back first.
-    auto fail = [&]() {
-        w.store(coder);
-        return kWicketSizeError;
-    };
     const int32_t blocksPerRow = width / 8;
-    bool prevBit = (map[0] & 2) == 0;
-    for (int32_t by = 0; by < blockRows; ++by) {
-        const size_t rowStart = static_cast<size_t>(by) * 8 * static_cast<size_t>(width);
-        for (int32_t bx0 = 0; bx0 < blocksPerRow; bx0 += kChunkBlocks) {
-            const int32_t n = std::min(kChunkBlocks, blocksPerRow - bx0);
-            chunk.transform(source + rowStart + 8 * static_cast<size_t>(bx0),
-                            static_cast<size_t>(width), n, false, shift);
-            for (int32_t bx = bx0; bx < bx0 + n; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    w.store(coder);
-                    if (restartMarker(coder) != 0) return kWicketSizeError;
-                    w.load(coder);
-                    s->restartMcuCount = 0;
-                    s->prevDC[0] = 0;
-                }
-                s->restartMcuCount++;
-                const bool bit = (map[by * blocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        w.store(coder);
-                        const int32_t r = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                                        : quantizationTableMarker(bit, coder);
-                        if (r != 0) return kWicketSizeError;
-                        w.load(coder);
-                    }
-                    s->prevDC[0] = 0;
-                    prevBit = bit;
-                }
-                if (codeChunkBlock<true>(chunk, bx - bx0, 0, codes, s, coder, w) != 0) {
-                    return fail();
-                }
-            }
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        const int32_t i = bx % kChunkBlocks;
+        if (i == 0) {
+            chunk.transform(source + static_cast<size_t>(by) * 8 * static_cast<size_t>(width) +
+                                8 * static_cast<size_t>(bx),
+                            static_cast<size_t>(width), std::min(kChunkBlocks, blocksPerRow - bx),
+                            false, shift);
         }
-    }
+        return codeChunkBlock<true>(chunk, i, 0, codes, s, coder, w);
+    };
+    // Any failure ends the plane; the writer's bytes are handed back first.
+    const int32_t failure = walkBlocks<true>(
+        map, blocksPerRow, blockRows, [s] { s->prevDC[0] = 0; }, codeUnit, WriterMarkers{w, coder},
+        s, coder);
     w.store(coder);
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        if (restartMarker(coder) != 0) return kWicketSizeError;
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
+    if (failure != 0) return kWicketSizeError;
     int32_t length = 0;
     if (finishEncoding(&length, coder) != 0) return kWicketSizeError;
     *outLength = length;
@@ -975,49 +1033,26 @@ int32_t wicketCompressPlanes(int32_t mapLength, const uint8_t* blockTypes, int32
     }
 
     outputBuffer(output, capacity, coder);
-    int32_t failure = 0;
+    const ptrdiff_t lumRow = static_cast<ptrdiff_t>(width) * 8;
+    const ptrdiff_t chromRow = static_cast<ptrdiff_t>(chromaWidth) * 8;
+    // A unit is a luminance block; with 4:2:2 the second of a pair carries
+    // the MCU's chroma blocks.
+    auto codeUnit = [&](int32_t by, int32_t bx) {
+        int32_t first = codeAnyBlock<false>(planes[0] + by * lumRow + 8 * bx, 0, s, coder);
+        if (h == 2 && (bx & 1) == 0) return first;
+        const ptrdiff_t at = h == 2 ? by * chromRow + 8 * ((bx - 1) / 2) : by * lumRow + 8 * bx;
+        for (int32_t c = 1; c < 3; ++c) {
+            const int32_t r = codeAnyBlock<false>(planes[c] + at, c, s, coder);
+            if (first == 0) first = r;
+        }
+        return first;
+    };
+    int32_t failure = walkBlocks<false>(
+        lumMap, blocksPerRow, blockRows, [s] { clearPredictors(s); }, codeUnit, DirectMarkers{}, s,
+        coder);
     auto note = [&failure](int32_t r) {
         if (r != 0 && failure == 0) failure = r;
     };
-    bool prevBit = (lumMap[0] & 2) == 0;  // the first block always counts as a change
-    const ptrdiff_t lumRow = static_cast<ptrdiff_t>(width) * 8;
-    const ptrdiff_t chromRow = static_cast<ptrdiff_t>(chromaWidth) * 8;
-    for (int32_t by = 0; by < blockRows; ++by) {
-        for (int32_t bx = 0; bx < blocksPerRow; ++bx) {
-            if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                note(restartMarker(coder));
-                s->restartMcuCount = 0;
-                clearPredictors(s);
-            }
-            s->restartMcuCount++;
-            const bool bit = (lumMap[by * blocksPerRow + bx] & 2) != 0;
-            if (bit != prevBit) {
-                if (s->emitQMarkers) {
-                    note(s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                       : quantizationTableMarker(bit, coder));
-                }
-                clearPredictors(s);
-                prevBit = bit;
-            }
-            note(codeAnyBlock<false>(planes[0] + by * lumRow + 8 * bx, 0, s, coder));
-            if (h == 2) {
-                if ((bx & 1) != 0) {
-                    const ptrdiff_t at = by * chromRow + 8 * ((bx - 1) / 2);
-                    note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
-                    note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
-                }
-            } else {
-                const ptrdiff_t at = by * lumRow + 8 * bx;
-                note(codeAnyBlock<false>(planes[1] + at, 1, s, coder));
-                note(codeAnyBlock<false>(planes[2] + at, 2, s, coder));
-            }
-        }
-    }
-    if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-        note(restartMarker(coder));
-        s->restartMcuCount = 0;
-        clearPredictors(s);
-    }
     note(finishEncoding(outLength, coder));
     // A refused write (full buffer, or a coefficient the baseline code cannot
     // carry) leaves a stream the printer cannot read; say so.  The bytes that
@@ -1093,35 +1128,14 @@ int32_t wicketCompressSeparatedPlanes(int32_t mapLength, const uint8_t* blockTyp
         }
 
         outputBuffer(outputs[i], capacity, coder);
-        const int32_t planeBlocksPerRow = planeWidth / 8;
-        const int32_t planeBlockRows = planeLines / 8;
-        bool prevBit = (map[0] & 2) == 0;
-        for (int32_t by = 0; by < planeBlockRows; ++by) {
-            for (int32_t bx = 0; bx < planeBlocksPerRow; ++bx) {
-                if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-                    if (restartMarker(coder) != 0) return kWicketSizeError;
-                    s->restartMcuCount = 0;
-                    s->prevDC[i] = 0;
-                }
-                s->restartMcuCount++;
-                const bool bit = (map[by * planeBlocksPerRow + bx] & 2) != 0;
-                if (bit != prevBit) {
-                    if (s->emitQMarkers) {
-                        const int32_t r2 = s->padQMarker ? quantizationTableMarkerPad(bit, coder)
-                                                         : quantizationTableMarker(bit, coder);
-                        if (r2 != 0) return kWicketSizeError;
-                    }
-                    s->prevDC[i] = 0;
-                    prevBit = bit;
-                }
-                int32_t* block = plane + static_cast<ptrdiff_t>(by) * 8 * planeWidth + 8 * bx;
-                if (codeAnyBlock<true>(block, i, s, coder) != 0) return kWicketSizeError;
-            }
-        }
-        if (s->restartInterval > 0 && s->restartMcuCount == s->restartInterval) {
-            if (restartMarker(coder) != 0) return kWicketSizeError;
-            s->restartMcuCount = 0;
-            clearPredictors(s);
+        auto codeUnit = [&](int32_t by, int32_t bx) {
+            return codeAnyBlock<true>(plane + static_cast<ptrdiff_t>(by) * 8 * planeWidth + 8 * bx,
+                                      i, s, coder);
+        };
+        if (walkBlocks<true>(
+                map, planeWidth / 8, planeLines / 8, [s, i] { s->prevDC[i] = 0; }, codeUnit,
+                DirectMarkers{}, s, coder) != 0) {
+            return kWicketSizeError;
         }
         int32_t length = 0;
         if (finishEncoding(&length, coder) != 0) return kWicketSizeError;

@@ -36,25 +36,42 @@ size_t firstByteNotEqual(const uint8_t* p, size_t n, uint8_t value);
 // value, or 0.
 size_t endOfBytesNotEqual(const uint8_t* p, size_t n, uint8_t value);
 
+// T.81 zig-zag order (Figure A.6): kZigzagOrder[k] is the row-major index
+// within a block of the coefficient coded k-th.
+inline constexpr int32_t kZigzagOrder[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,   //
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,  //
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,  //
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
 // Turns `count` 8x8 blocks of a byte plane into quantised DCT coefficients.
 // Block i covers lines 0..7 (`stride` bytes apart) and columns 8i..8i+7 of
 // `source`, or columns 16i..16i+15 averaged in pairs when `halve` is set
 // (4:2:2 chroma).  Every coefficient is quantised by 2^quantShift, rounding
 // half away from zero (the flat quantiser of quantize.cpp).
 //
-// Per block i, all in natural row-major order (index r * 8 + c for row r,
-// column c, the layout of one block of fDCTransform's plane of width 8):
-//   coefficients[64 i ..]: the quantised coefficients;
-//   symbols[64 i ..]: for each non-zero AC coefficient of magnitude below
-//     1024, its entropy-coding size s (bits of the magnitude) in bits 16..20
+// Per block i:
+//   coefficients[64 i ..]: the quantised coefficients in natural row-major
+//     order (index r * 8 + c for row r, column c, the layout of one block of
+//     fDCTransform's plane of width 8);
+//   wide[i]: 1 when an AC coefficient has a magnitude of 1024 or more, else 0;
+//   symbols[64 i ..] and nonZero[i] in one of two layouts, the same for
+//     every block of a call.  For each non-zero AC coefficient of magnitude
+//     below 1024 they give its entropy-coding size s (bits of the magnitude)
 //     and its s amplitude bits (the value, or value - 1 when negative, T.81
-//     F.1.2.1) in bits 0..15; other entries are unspecified;
-//   nonZero[i]: bit r * 8 + c set when that coefficient is non-zero;
-//   wide[i]: 1 when an AC coefficient has a magnitude of 1024 or more (its
-//     symbol entry is then not valid), else 0.
+//     F.1.2.1); symbols of other coefficients, and all of them in a wide
+//     block, are unspecified.
+//     - natural (the call returns false): symbols[64 i + n] for coefficient
+//       n holds s in bits 16..20 and the amplitude bits in bits 0..15;
+//       nonZero[i] has bit n set when coefficient n is non-zero;
+//     - zig-zag (the call returns true; the 512-bit kernels): the 256 bytes
+//       at symbols + 64 i hold 64 16-bit entries (native byte order), entry
+//       k for coefficient kZigzagOrder[k] with s in bits 12..15 and the
+//       amplitude bits in bits 0..11; nonZero[i] has bit k set when that
+//       coefficient is non-zero.
 // A block whose 64 samples are equal skips the transform: its coefficients
 // are computed directly (see kernels.cpp); its AC are all zero.
-void transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
+bool transformBlocks(const uint8_t* source, size_t stride, size_t count, bool halve, int quantShift,
                      int32_t* coefficients, uint32_t* symbols, uint64_t* nonZero, uint8_t* wide);
 
 }  // namespace qzsimd

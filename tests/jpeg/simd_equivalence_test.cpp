@@ -5,7 +5,9 @@
 #include <hwy/targets.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -262,6 +264,86 @@ TEST(SimdEquivalence, ByteScansFindTheDifferingBytesOnEveryTarget) {
                 }
                 ASSERT_EQ(qzsimd::firstByteNotEqual(p.data(), n, 0xFF), first) << "length " << n;
                 ASSERT_EQ(qzsimd::endOfBytesNotEqual(p.data(), n, 0xFF), end) << "length " << n;
+            }
+        }
+    }
+    hwy::SetSupportedTargetsForTest(0);
+}
+
+// The block kernel on every instruction set: the same coefficients and wide
+// flags as the first target, and symbols and non-zero masks (natural or
+// zig-zag layout) that say exactly what the coefficients say.  Block counts
+// 1 to 5, as the 512-bit kernels take blocks in pairs and an odd last one
+// alone; both source modes; quantiser shifts 0 to 3 (wide blocks at 0).
+TEST(SimdEquivalence, KernelSymbolsFollowTheCoefficientsOnEveryTarget) {
+    // Listed once: a target set for the test narrows the list.
+    const std::vector<int64_t> targets = hwy::SupportedAndGeneratedTargets();
+    std::mt19937 rng(5);
+    constexpr size_t kStride = 16 * 5;
+    std::vector<uint8_t> source(8 * kStride);
+    int32_t coefficients[5 * 64], reference[5 * 64];
+    uint32_t symbols[5 * 64];
+    uint64_t masks[5];
+    uint8_t wide[5], referenceWide[5];
+    for (int round = 0; round < 12; ++round) {
+        // Each 8-byte stretch of a row random, 0 / 255 noise or flat.
+        for (size_t x = 0; x < kStride; x += 8) {
+            const uint32_t mode = rng() % 3;
+            const auto level = static_cast<uint8_t>(rng());
+            for (size_t y = 0; y < 8; ++y) {
+                for (size_t i = x; i < x + 8; ++i) {
+                    source[y * kStride + i] = mode == 0   ? static_cast<uint8_t>(rng())
+                                              : mode == 1 ? ((rng() & 1) != 0 ? 255 : 0)
+                                                          : level;
+                }
+            }
+        }
+        for (bool halve : {false, true}) {
+            for (size_t count = 1; count <= 5; ++count) {
+                for (int shift = 0; shift <= 3; ++shift) {
+                    bool first = true;
+                    for (int64_t target : targets) {
+                        hwy::SetSupportedTargetsForTest(target);
+                        SCOPED_TRACE(std::string(hwy::TargetName(target)) + " round " +
+                                     std::to_string(round) + (halve ? " halved" : "") + " count " +
+                                     std::to_string(count) + " shift " + std::to_string(shift));
+                        const bool zigzag =
+                            qzsimd::transformBlocks(source.data(), kStride, count, halve, shift,
+                                                    coefficients, symbols, masks, wide);
+                        if (first) {
+                            std::copy_n(coefficients, 64 * count, reference);
+                            std::copy_n(wide, count, referenceWide);
+                            first = false;
+                        }
+                        ASSERT_TRUE(std::equal(coefficients, coefficients + 64 * count, reference));
+                        ASSERT_TRUE(std::equal(wide, wide + count, referenceWide));
+                        for (size_t b = 0; b < count; ++b) {
+                            const auto* entries =
+                                reinterpret_cast<const uint8_t*>(symbols + 64 * b);
+                            for (int k = 1; k < 64; ++k) {
+                                const int32_t n = qzsimd::kZigzagOrder[k];
+                                const int32_t c = coefficients[64 * b + static_cast<size_t>(n)];
+                                ASSERT_EQ((masks[b] >> (zigzag ? k : n)) & 1, c != 0 ? 1u : 0u)
+                                    << "block " << b << " coefficient " << n;
+                                if (c == 0 || wide[b] != 0) continue;
+                                uint32_t size, bits;
+                                if (zigzag) {
+                                    uint16_t e;
+                                    std::memcpy(&e, entries + 2 * k, 2);
+                                    size = e >> 12;
+                                    bits = e & 0xFFFu;
+                                } else {
+                                    size = symbols[64 * b + static_cast<size_t>(n)] >> 16;
+                                    bits = symbols[64 * b + static_cast<size_t>(n)] & 0xFFFFu;
+                                }
+                                const auto magnitude = static_cast<uint32_t>(c < 0 ? -c : c);
+                                ASSERT_EQ(size, static_cast<uint32_t>(std::bit_width(magnitude)));
+                                ASSERT_EQ(bits, static_cast<uint32_t>(c < 0 ? c - 1 : c) &
+                                                    ((1u << size) - 1));
+                            }
+                        }
+                    }
+                }
             }
         }
     }
