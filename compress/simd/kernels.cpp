@@ -461,8 +461,7 @@ HWY_INLINE void TransformPair(const uint8_t* HWY_RESTRICT source, size_t stride,
         same = hn::And(same, hn::Eq(v[k], first));
     if (hn::AllTrue(d, same)) {
         const int32_t a = hn::GetLane(v[0]);
-        const int32_t b =
-            hn::GetLane(hn::TableLookupLanes(first, hn::SetTableIndices(d, kFirsts + 4)));
+        const int32_t b = hn::ExtractLane(v[0], 4);
         StoreFlatBlock(a, quantShift, coef, nonZero, wide);
         StoreFlatBlock(b, quantShift, coef + 64, nonZero + 1, wide + 1);
         return;
