@@ -25,13 +25,13 @@ TEST_P(DeviceUriClasses, ClassAndHost) {
 INSTANTIATE_TEST_SUITE_P(
     Uris, DeviceUriClasses,
     ::testing::Values(UriCase{"usb://Maker/Model?serial=42", "USB", ""},
-                      UriCase{"socket://10.1.2.3:9100", "NETWORK", "10.1.2.3"},
+                      UriCase{"socket://127.0.31.3:9100", "NETWORK", "127.0.31.3"},
                       UriCase{"socket://printer.example.com:9100", "NETWORK",
                               "printer.example.com"},
-                      UriCase{"socket://192.168.1.20", "NETWORK", "192.168.1.20"},
-                      UriCase{"lpd://10.1.2.3/queue", "BONJOUR", "10.1.2.3"},
+                      UriCase{"socket://127.0.31.20", "NETWORK", "127.0.31.20"},
+                      UriCase{"lpd://127.0.31.3/queue", "BONJOUR", "127.0.31.3"},
                       // Only '/' splits the ipp host, so the port stays attached.
-                      UriCase{"ipp://10.0.0.5:631/ipp", "BONJOUR", "10.0.0.5:631"},
+                      UriCase{"ipp://127.0.31.5:631/ipp", "BONJOUR", "127.0.31.5:631"},
                       UriCase{"dnssd://Printer._ipp._tcp.local/", "BONJOUR", ""},
                       UriCase{"file:///tmp/out.prn", "BONJOUR", ""},
                       // "usb://" anywhere wins over everything else.
@@ -45,8 +45,8 @@ TEST(DeviceUri, MissingUriIsBonjourWithoutHost) {
 
 TEST(ValidateChannel, DottedAddressesPassWithoutMessage) {
     testing::internal::CaptureStderr();
-    EXPECT_EQ(ValidateChannel("192.168.1.20"), 1);
-    EXPECT_EQ(ValidateChannel("10.0.0.5:631"), 1);
+    EXPECT_EQ(ValidateChannel("127.0.31.20"), 1);
+    EXPECT_EQ(ValidateChannel("127.0.31.5:631"), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
