@@ -102,6 +102,25 @@ void compressBand(benchmark::State& state, Content content, bool color, bool sca
     state.SetLabel(scalar ? "scalar" : qzsimd::kernelTargetName());
 }
 
+// Starts one baseline JPEG as the anchor codes it: quality 100 (every
+// quantiser 1), JDCT_ISLOW, a restart marker every MCU row, 4:2:2 for colour.
+void startAnchorImage(jpeg_compress_struct& cinfo, uint32_t width, uint32_t height, int components,
+                      J_COLOR_SPACE space) {
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.restart_in_rows = 1;
+    if (components == 3) {
+        cinfo.comp_info[0].h_samp_factor = 2;
+        cinfo.comp_info[0].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+}
+
 // libjpeg-turbo on the same band: one 5104 x 256 image per iteration (the
 // band 32 times, so that its per-image setup weighs as little as in a page),
 // Y, Cb, Cr interleaved as its input (no colour conversion on either side).
@@ -122,19 +141,8 @@ void anchorBand(benchmark::State& state, Content content, bool color) {
     unsigned long size = 0;
     for (auto _ : state) {
         jpeg_mem_dest(&cinfo, &buffer, &size);
-        cinfo.image_width = kWidth;
-        cinfo.image_height = 8 * kBandsPerImage;
-        cinfo.input_components = components;
-        cinfo.in_color_space = color ? JCS_YCbCr : JCS_GRAYSCALE;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 100, TRUE);
-        cinfo.dct_method = JDCT_ISLOW;
-        cinfo.restart_in_rows = 1;
-        if (color) {
-            cinfo.comp_info[0].h_samp_factor = 2;
-            cinfo.comp_info[0].v_samp_factor = 1;
-        }
-        jpeg_start_compress(&cinfo, TRUE);
+        startAnchorImage(cinfo, kWidth, 8 * kBandsPerImage, components,
+                         color ? JCS_YCbCr : JCS_GRAYSCALE);
         JSAMPROW rows[8];
         for (int y = 0; y < 8; ++y)
             rows[y] = pixels.data() + static_cast<size_t>(y) * kWidth * components;
@@ -259,19 +267,8 @@ void anchorPage(benchmark::State& state) {
     unsigned long size = 0;
     for (auto _ : state) {
         jpeg_mem_dest(&cinfo, &buffer, &size);
-        cinfo.image_width = page.width;
-        cinfo.image_height = page.lines;
-        cinfo.input_components = components;
-        cinfo.in_color_space = page.color ? JCS_RGB : JCS_GRAYSCALE;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 100, TRUE);
-        cinfo.dct_method = JDCT_ISLOW;
-        cinfo.restart_in_rows = 1;
-        if (page.color) {
-            cinfo.comp_info[0].h_samp_factor = 2;
-            cinfo.comp_info[0].v_samp_factor = 1;
-        }
-        jpeg_start_compress(&cinfo, TRUE);
+        startAnchorImage(cinfo, page.width, page.lines, components,
+                         page.color ? JCS_RGB : JCS_GRAYSCALE);
         for (uint32_t y = 0; y < page.lines; y += 8) {
             JSAMPROW rows[8];
             for (uint32_t i = 0; i < 8; ++i)
