@@ -22,6 +22,8 @@ namespace {
 
 // Every block of a band is coded with the flat quantiser (near-lossless).
 constexpr uint8_t kFlatBlockType = 3;
+// Room first tried for an image's coded tag plane.
+constexpr size_t kSmallCodedTags = 4096;
 
 }  // namespace
 
@@ -243,6 +245,7 @@ struct BandPipeline::Impl {
     bool skipRestOfPage = false;  // a band failed: the rest of its page is left out
     bool pageOpen = false;        // BeginPage written, EndPage not yet
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> tagCache;  // rows -> coded tags
+    std::vector<uint8_t> tagPlane;  // kPixelTag, for the tallest image
     std::array<CodedRecording, kRecordSlots> records;
     WriterSink out;
 };
@@ -610,11 +613,21 @@ void BandPipeline::flushImage() {
         for (const auto& entry : p.tagCache)
             if (entry.first == rows) tags = &entry.second;
         if (tags == nullptr) {
+            // One plane of tags, as tall as the tallest image, serves every
+            // row count; the coded form of a uniform plane is a few bytes, so
+            // a small buffer is tried first and the worst case only if needed.
             const uint32_t tagBytes = rows * config_.width;
-            std::vector<uint8_t> plane(tagBytes, kPixelTag);
-            std::vector<uint8_t> coded(2 * size_t{tagBytes}, 0);
-            const uint32_t length = tbrle_encode(static_cast<uint32_t>(coded.size()), coded.data(),
-                                                 tagBytes, plane.data());
+            if (p.tagPlane.size() < tagBytes)
+                p.tagPlane.assign(std::max<size_t>(tagBytes, size_t{kBandsPerImage} * 8 * config_.width),
+                                  kPixelTag);
+            std::vector<uint8_t> coded(kSmallCodedTags);
+            uint32_t length = tbrle_encode(static_cast<uint32_t>(coded.size()), coded.data(),
+                                           tagBytes, p.tagPlane.data());
+            if (length == 0) {
+                coded.resize(2 * size_t{tagBytes});
+                length = tbrle_encode(static_cast<uint32_t>(coded.size()), coded.data(), tagBytes,
+                                      p.tagPlane.data());
+            }
             if (length == 0) {
                 msgf("ERROR: Unable to encode the tag plane of the image at line %u\n",
                      p.imageFirstLine);
