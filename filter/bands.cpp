@@ -618,8 +618,9 @@ void BandPipeline::flushImage() {
             // a small buffer is tried first and the worst case only if needed.
             const uint32_t tagBytes = rows * config_.width;
             if (p.tagPlane.size() < tagBytes)
-                p.tagPlane.assign(std::max<size_t>(tagBytes, size_t{kBandsPerImage} * 8 * config_.width),
-                                  kPixelTag);
+                p.tagPlane.assign(
+                    std::max<size_t>(tagBytes, size_t{kBandsPerImage} * 8 * config_.width),
+                    kPixelTag);
             std::vector<uint8_t> coded(kSmallCodedTags);
             uint32_t length = tbrle_encode(static_cast<uint32_t>(coded.size()), coded.data(),
                                            tagBytes, p.tagPlane.data());
