@@ -70,6 +70,7 @@ class CupsRasterReader final : public RasterReader {
     }
 
     int fd_;
+    int savedFlags_ = -1;  // the descriptor's flags before reads were made non-blocking
     StopCheck stopRequested_;
     cups_raster_t* raster_ = nullptr;
     bool opened_ = false;
