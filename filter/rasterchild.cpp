@@ -12,10 +12,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "base/io.h"
 #include "base/messages.h"
@@ -77,6 +80,18 @@ void stopForwarder() {
 }
 
 }  // namespace
+
+std::string rasterChildTunables(const char* current) {
+    constexpr std::string_view kHugePages = "glibc.malloc.hugetlb=1";
+    if (current == nullptr || *current == '\0') return std::string(kHugePages);
+    const std::string_view have(current);
+    // An admin's own choice either way is left as it is.
+    if (have.find("glibc.malloc.hugetlb=") != std::string_view::npos) return {};
+    std::string joined(have);
+    joined += ':';
+    joined += kHugePages;
+    return joined;
+}
 
 CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)()) {
     int fd = cupsTempFd(name, static_cast<int>(size));
@@ -146,6 +161,22 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     // fewer, larger pieces and wakes both sides far less often.  Where the
     // system allows less, the default pipe serves.
     (void)::fcntl(ends[1], F_SETPIPE_SZ, kRasterPipeBytes);
+    // Argument list and environment are made before the fork: the child of a
+    // threaded process may not allocate.
+    std::array<char*, 8> childArgs = {argv[0], argv[1], argv[2], argv[3], argv[4], argv[5],
+                                      const_cast<char*>(inputPath), nullptr};
+    const std::string tunables = rasterChildTunables(std::getenv("GLIBC_TUNABLES"));
+    std::string tunablesEntry;
+    std::vector<char*> childEnv;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (!tunables.empty() && std::strncmp(*entry, "GLIBC_TUNABLES=", 15) == 0) continue;
+        childEnv.push_back(*entry);
+    }
+    if (!tunables.empty()) {
+        tunablesEntry = "GLIBC_TUNABLES=" + tunables;
+        childEnv.push_back(tunablesEntry.data());
+    }
+    childEnv.push_back(nullptr);
     pid_t pid = ::fork();
     if (pid < 0) {
         msgPerror("ERROR: Unable to fork pdftoraster!");
@@ -161,8 +192,7 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
         ::dup2(errEnds[1], STDERR_FILENO);
         ::close(ends[0]);
         ::close(ends[1]);
-        ::execlp(childPath, argv[0], argv[1], argv[2], argv[3], argv[4], argv[5], inputPath,
-                 static_cast<char*>(nullptr));
+        ::execvpe(childPath, childArgs.data(), childEnv.data());
         childReport("ERROR: Unable to exec pdftoraster!", errno);
         ::_exit(1);
     }

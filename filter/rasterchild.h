@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 enum class CopyResult { kCopied, kFailed, kCancelled };
 
@@ -15,9 +16,19 @@ enum class CopyResult { kCopied, kFailed, kCancelled };
 // turns true the file is removed and kCancelled returned.
 CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)() = nullptr);
 
+// The value GLIBC_TUNABLES gets in the child's environment, `current` being
+// ours (null when unset); empty when it is to stay as it is.  The renderer
+// allocates a page-sized bitmap for every page and frees it again: with small
+// memory pages that costs tens of thousands of page faults and TLB misses a
+// page, most of its time.  Asking its allocator for transparent huge pages,
+// where the system gives them on request, renders the same raster several
+// times faster.  A setting of the admin's (glibc.malloc.hugetlb, 0 or 1) is
+// kept, and other tunables are kept beside ours.
+std::string rasterChildTunables(const char* current);
+
 // Forks and runs `childPath` with the argument list argv[0..5] followed by
 // `inputPath`, its standard output on a pipe whose read end replaces the
-// filter's standard input.  On failure reports it and returns -1.
+// filter's standard input, its environment ours with the tunables above.  On failure reports it and returns -1.
 pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath);
 
 enum class ChildEnd {

@@ -234,6 +234,25 @@ TEST(JobFrameEnvironment, UsbJobStartsWithTheStatusPrologue) {
     EXPECT_EQ(std::string(r.out.begin() + 72, r.out.begin() + 81), kUel);
 }
 
+// pdftoraster's allocator is asked for huge pages (it renders several times
+// faster); tunables of the admin's stay, and so does their own choice.
+TEST(JobFrameEnvironment, PdftorasterGetsHugePagesUnlessTheAdminChose) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.arena_max=2", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.hugetlb=0", "glibc.malloc.hugetlb=0"},
+    };
+    for (const auto& [ours, childs] : cases) {
+        FilterRunOptions o = smallJob(1);
+        o.extraEnv = {{"GLIBC_TUNABLES", ours}, {"QZ_FAKE_SHOW_ENV", "GLIBC_TUNABLES"}};
+        FilterRun r = harness::runFilter(o);
+        EXPECT_TRUE(r.exitedWith(0)) << r.describe();
+        EXPECT_TRUE(contains(r.err, std::string("DEBUG: GLIBC_TUNABLES=") + childs + "\n"))
+            << ours << "\n"
+            << r.err;
+    }
+}
+
 // The spooler cancels with SIGTERM to the whole process group: the page in
 // hand is finished, the session is closed, and the job ends as a success.
 TEST(JobFrameCancel, SigtermMidJobFinishesThePageAndClosesTheSession) {

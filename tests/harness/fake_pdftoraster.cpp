@@ -19,6 +19,8 @@
 //   QZ_FAKE_EXIT        after writing, exit with this status (default 0)
 //   QZ_FAKE_STDERR      write this text to standard error before anything
 //                       else, and again after writing (as a filter's messages)
+//   QZ_FAKE_SHOW_ENV    write "DEBUG: NAME=value" (or "DEBUG: NAME unset") to
+//                       standard error for this variable NAME
 //
 // Exits 1 with a message on standard error when a named file cannot be used.
 // A closed standard output ends the copy as it would end the real filter:
@@ -150,6 +152,11 @@ void fail(const char* what, const char* path) {
 int main(int argc, char** argv) {
     const char* messages = std::getenv("QZ_FAKE_STDERR");
     if (messages != nullptr) std::fputs(messages, stderr);
+    if (const char* name = std::getenv("QZ_FAKE_SHOW_ENV"); name && *name) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) std::fprintf(stderr, "DEBUG: %s=%s\n", name, value);
+        else std::fprintf(stderr, "DEBUG: %s unset\n", name);
+    }
     if (const char* path = std::getenv("QZ_FAKE_ARGS"); path && *path) {
         if (!recordArgs(path, argc, argv)) fail("cannot record arguments in", path);
     }
@@ -172,6 +179,11 @@ int main(int argc, char** argv) {
         }
     }
     if (messages != nullptr) std::fputs(messages, stderr);
+    if (const char* name = std::getenv("QZ_FAKE_SHOW_ENV"); name && *name) {
+        const char* value = std::getenv(name);
+        if (value != nullptr) std::fprintf(stderr, "DEBUG: %s=%s\n", name, value);
+        else std::fprintf(stderr, "DEBUG: %s unset\n", name);
+    }
     if (const long sig = envNumber("QZ_FAKE_SIGNAL", 0); sig > 0) {
         ::signal(static_cast<int>(sig), SIG_DFL);
         sigset_t set;
