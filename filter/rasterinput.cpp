@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,12 @@ namespace {
 // the child does.
 constexpr auto kCancelGrace = std::chrono::milliseconds(750);
 
+// libcups asks for one raster line at a time.  Read line by line from a full
+// pipe, every read would wake pdftoraster for its next line, and the two
+// processes would take turns line by line; reads of this size wake it once
+// per this many bytes.
+constexpr size_t kReadAheadBytes = 256 * 1024;
+
 }  // namespace
 
 bool rasterEndIsFailure(RasterEnd end) {
@@ -32,6 +39,32 @@ ssize_t CupsRasterReader::readCallback(void* context, unsigned char* buffer, siz
 
 ssize_t CupsRasterReader::readSome(unsigned char* buffer, size_t length) {
     if (calls_++ == callsAtStart_) firstRequest_ = length;
+    ssize_t n = 0;
+    if (aheadPos_ < aheadEnd_) {
+        n = static_cast<ssize_t>(std::min(length, aheadEnd_ - aheadPos_));
+        std::memcpy(buffer, ahead_.data() + aheadPos_, static_cast<size_t>(n));
+        aheadPos_ += static_cast<size_t>(n);
+    } else if (length >= kReadAheadBytes) {
+        n = readPipe(buffer, length);
+    } else {
+        if (ahead_.empty()) ahead_.resize(kReadAheadBytes);
+        const ssize_t got = readPipe(ahead_.data(), ahead_.size());
+        if (got <= 0) return 0;
+        aheadPos_ = std::min(length, static_cast<size_t>(got));
+        aheadEnd_ = static_cast<size_t>(got);
+        n = static_cast<ssize_t>(aheadPos_);
+        std::memcpy(buffer, ahead_.data(), aheadPos_);
+    }
+    if (n <= 0) return 0;
+    // The first four bytes are the sync word; they are kept to name a
+    // stream that is no raster.
+    for (ssize_t i = 0; i < n && delivered_ + static_cast<uint64_t>(i) < 4; ++i)
+        syncBytes_[delivered_ + static_cast<uint64_t>(i)] = buffer[i];
+    delivered_ += static_cast<uint64_t>(n);
+    return n;
+}
+
+ssize_t CupsRasterReader::readPipe(unsigned char* buffer, size_t length) {
     if (eof_ || cancelled_ || readErrno_ != 0) return 0;
     // True once a cancel has been seen for longer than the grace time.
     auto cancelOver = [this] {
@@ -80,15 +113,7 @@ ssize_t CupsRasterReader::readSome(unsigned char* buffer, size_t length) {
             readErrno_ = errno;
             return 0;
         }
-        if (n == 0) {
-            eof_ = true;
-            return 0;
-        }
-        // The first four bytes are the sync word; they are kept to name a
-        // stream that is no raster.
-        for (ssize_t i = 0; i < n && delivered_ + static_cast<uint64_t>(i) < 4; ++i)
-            syncBytes_[delivered_ + static_cast<uint64_t>(i)] = buffer[i];
-        delivered_ += static_cast<uint64_t>(n);
+        if (n == 0) eof_ = true;
         return n;
     }
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class RasterReader {
   public:
@@ -64,6 +65,7 @@ class CupsRasterReader final : public RasterReader {
   private:
     static ssize_t readCallback(void* context, unsigned char* buffer, size_t length);
     ssize_t readSome(unsigned char* buffer, size_t length);
+    ssize_t readPipe(unsigned char* buffer, size_t length);
     bool open();
     void stop(RasterEnd why) {
         if (end_ == RasterEnd::kReading) end_ = why;
@@ -88,4 +90,8 @@ class CupsRasterReader final : public RasterReader {
     size_t firstRequest_ = 0;    // length asked by the first call of the current read
     size_t headerRequest_ = 0;   // what libcups asks for a whole header from an empty buffer
     uint8_t syncBytes_[4] = {};
+    // Raster read from the pipe but not yet asked for.
+    std::vector<unsigned char> ahead_;
+    size_t aheadPos_ = 0;
+    size_t aheadEnd_ = 0;
 };
