@@ -163,8 +163,9 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     (void)::fcntl(ends[1], F_SETPIPE_SZ, kRasterPipeBytes);
     // Argument list and environment are made before the fork: the child of a
     // threaded process may not allocate.
-    std::array<char*, 8> childArgs = {argv[0], argv[1], argv[2], argv[3], argv[4], argv[5],
-                                      const_cast<char*>(inputPath), nullptr};
+    std::array<char*, 8> childArgs = {
+        argv[0], argv[1], argv[2], argv[3], argv[4], argv[5], const_cast<char*>(inputPath),
+        nullptr};
     const std::string tunables = rasterChildTunables(std::getenv("GLIBC_TUNABLES"));
     std::string tunablesEntry;
     std::vector<char*> childEnv;

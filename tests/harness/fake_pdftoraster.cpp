@@ -154,8 +154,10 @@ int main(int argc, char** argv) {
     if (messages != nullptr) std::fputs(messages, stderr);
     if (const char* name = std::getenv("QZ_FAKE_SHOW_ENV"); name && *name) {
         const char* value = std::getenv(name);
-        if (value != nullptr) std::fprintf(stderr, "DEBUG: %s=%s\n", name, value);
-        else std::fprintf(stderr, "DEBUG: %s unset\n", name);
+        if (value != nullptr)
+            std::fprintf(stderr, "DEBUG: %s=%s\n", name, value);
+        else
+            std::fprintf(stderr, "DEBUG: %s unset\n", name);
     }
     if (const char* path = std::getenv("QZ_FAKE_ARGS"); path && *path) {
         if (!recordArgs(path, argc, argv)) fail("cannot record arguments in", path);
@@ -179,11 +181,6 @@ int main(int argc, char** argv) {
         }
     }
     if (messages != nullptr) std::fputs(messages, stderr);
-    if (const char* name = std::getenv("QZ_FAKE_SHOW_ENV"); name && *name) {
-        const char* value = std::getenv(name);
-        if (value != nullptr) std::fprintf(stderr, "DEBUG: %s=%s\n", name, value);
-        else std::fprintf(stderr, "DEBUG: %s unset\n", name);
-    }
     if (const long sig = envNumber("QZ_FAKE_SIGNAL", 0); sig > 0) {
         ::signal(static_cast<int>(sig), SIG_DFL);
         sigset_t set;
