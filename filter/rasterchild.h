@@ -28,8 +28,8 @@ std::string rasterChildTunables(const char* current);
 
 // Forks and runs `childPath` with the argument list argv[0..5] followed by
 // `inputPath`, its standard output on a pipe whose read end replaces the
-// filter's standard input, its environment ours with the tunables above.  On failure reports it and
-// returns -1.
+// filter's standard input, its environment ours with the tunables above.
+// On failure reports it and returns -1.
 pid_t startRasterChild(const char* childPath, char* const argv[], const char* inputPath);
 
 enum class ChildEnd {
