@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -79,10 +81,24 @@ void stopForwarder() {
     gForwarder.stop();
 }
 
+// The size of a transparent huge page; 0 when the system has none.
+uint64_t systemHugePageBytes() {
+    FILE* file = std::fopen("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", "re");
+    if (file == nullptr) return 0;
+    unsigned long long bytes = 0;
+    if (std::fscanf(file, "%llu", &bytes) != 1) bytes = 0;
+    std::fclose(file);
+    return bytes;
+}
+
 }  // namespace
 
-std::string rasterChildTunables(const char* current) {
+std::string rasterChildTunables(const char* current, uint64_t hugePageBytes) {
     constexpr std::string_view kHugePages = "glibc.malloc.hugetlb=1";
+    // The allocator grows its heap in whole huge pages: with 2 MiB pages that
+    // is nothing, with the 32 MiB or 512 MiB of larger base pages it could be
+    // more memory than a small board should lose.
+    if (hugePageBytes == 0 || hugePageBytes > kMaxHugePageBytes) return {};
     if (current == nullptr || *current == '\0') return std::string(kHugePages);
     const std::string_view have(current);
     // An admin's own choice either way is left as it is.
@@ -166,7 +182,8 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
     std::array<char*, 8> childArgs = {
         argv[0], argv[1], argv[2], argv[3], argv[4], argv[5], const_cast<char*>(inputPath),
         nullptr};
-    const std::string tunables = rasterChildTunables(std::getenv("GLIBC_TUNABLES"));
+    const std::string tunables =
+        rasterChildTunables(std::getenv("GLIBC_TUNABLES"), systemHugePageBytes());
     std::string tunablesEntry;
     std::vector<char*> childEnv;
     for (char** entry = environ; *entry != nullptr; ++entry) {

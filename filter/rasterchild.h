@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 enum class CopyResult { kCopied, kFailed, kCancelled };
@@ -17,14 +18,17 @@ enum class CopyResult { kCopied, kFailed, kCancelled };
 CopyResult copyInputToTempFile(char* name, size_t size, bool (*stopRequested)() = nullptr);
 
 // The value GLIBC_TUNABLES gets in the child's environment, `current` being
-// ours (null when unset); empty when it is to stay as it is.  The renderer
+// ours (null when unset) and `hugePageBytes` the system's transparent huge
+// page size (0 for none); empty when it is to stay as it is.  The renderer
 // allocates a page-sized bitmap for every page and frees it again: with small
 // memory pages that costs tens of thousands of page faults and TLB misses a
 // page, most of its time.  Asking its allocator for transparent huge pages,
 // where the system gives them on request, renders the same raster several
-// times faster.  A setting of the admin's (glibc.malloc.hugetlb, 0 or 1) is
-// kept, and other tunables are kept beside ours.
-std::string rasterChildTunables(const char* current);
+// times faster.  Only huge pages of at most kMaxHugePageBytes are asked for.
+// A setting of the admin's (glibc.malloc.hugetlb, 0 or 1) is kept, and other
+// tunables are kept beside ours.
+inline constexpr uint64_t kMaxHugePageBytes = 2 * 1024 * 1024;
+std::string rasterChildTunables(const char* current, uint64_t hugePageBytes);
 
 // Forks and runs `childPath` with the argument list argv[0..5] followed by
 // `inputPath`, its standard output on a pipe whose read end replaces the

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/harness/filter_run.h"
@@ -237,6 +238,10 @@ TEST(JobFrameEnvironment, UsbJobStartsWithTheStatusPrologue) {
 // pdftoraster's allocator is asked for huge pages (it renders several times
 // faster); tunables of the admin's stay, and so does their own choice.
 TEST(JobFrameEnvironment, PdftorasterGetsHugePagesUnlessTheAdminChose) {
+    std::ifstream size("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size");
+    unsigned long long bytes = 0;
+    if (!(size >> bytes) || bytes == 0 || bytes > 2 * 1024 * 1024)
+        GTEST_SKIP() << "no transparent huge pages of 2 MiB or less here";
     const std::pair<const char*, const char*> cases[] = {
         {"", "glibc.malloc.hugetlb=1"},
         {"glibc.malloc.arena_max=2", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1"},
