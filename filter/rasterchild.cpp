@@ -184,14 +184,15 @@ pid_t startRasterChild(const char* childPath, char* const argv[], const char* in
         nullptr};
     const std::string tunables =
         rasterChildTunables(std::getenv("GLIBC_TUNABLES"), systemHugePageBytes());
+    constexpr std::string_view kTunablesPrefix = "GLIBC_TUNABLES=";
     std::string tunablesEntry;
     std::vector<char*> childEnv;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (!tunables.empty() && std::strncmp(*entry, "GLIBC_TUNABLES=", 15) == 0) continue;
+        if (!tunables.empty() && std::string_view(*entry).starts_with(kTunablesPrefix)) continue;
         childEnv.push_back(*entry);
     }
     if (!tunables.empty()) {
-        tunablesEntry = "GLIBC_TUNABLES=" + tunables;
+        tunablesEntry = std::string(kTunablesPrefix) + tunables;
         childEnv.push_back(tunablesEntry.data());
     }
     childEnv.push_back(nullptr);

@@ -40,22 +40,22 @@ ssize_t CupsRasterReader::readCallback(void* context, unsigned char* buffer, siz
 ssize_t CupsRasterReader::readSome(unsigned char* buffer, size_t length) {
     if (calls_++ == callsAtStart_) firstRequest_ = length;
     ssize_t n = 0;
-    if (aheadPos_ < aheadEnd_) {
+    if (aheadPos_ == aheadEnd_ && length >= kReadAheadBytes) {
+        // A request as large as the buffer goes straight to the caller.
+        n = readPipe(buffer, length);
+        if (n <= 0) return 0;
+    } else {
+        if (aheadPos_ == aheadEnd_) {
+            if (ahead_.empty()) ahead_.resize(kReadAheadBytes);
+            const ssize_t got = readPipe(ahead_.data(), ahead_.size());
+            if (got <= 0) return 0;
+            aheadPos_ = 0;
+            aheadEnd_ = static_cast<size_t>(got);
+        }
         n = static_cast<ssize_t>(std::min(length, aheadEnd_ - aheadPos_));
         std::memcpy(buffer, ahead_.data() + aheadPos_, static_cast<size_t>(n));
         aheadPos_ += static_cast<size_t>(n);
-    } else if (length >= kReadAheadBytes) {
-        n = readPipe(buffer, length);
-    } else {
-        if (ahead_.empty()) ahead_.resize(kReadAheadBytes);
-        const ssize_t got = readPipe(ahead_.data(), ahead_.size());
-        if (got <= 0) return 0;
-        aheadPos_ = std::min(length, static_cast<size_t>(got));
-        aheadEnd_ = static_cast<size_t>(got);
-        n = static_cast<ssize_t>(aheadPos_);
-        std::memcpy(buffer, ahead_.data(), aheadPos_);
     }
-    if (n <= 0) return 0;
     // The first four bytes are the sync word; they are kept to name a
     // stream that is no raster.
     for (ssize_t i = 0; i < n && delivered_ + static_cast<uint64_t>(i) < 4; ++i)
